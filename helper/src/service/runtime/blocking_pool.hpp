@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace service::runtime {
+
+// Threads for work that blocks (hashing, spawning, waiting for the Core).
+// It grows on demand up to `max_threads` and lets a thread go after it has
+// been idle for `keep_alive`. The destructor runs what is queued and joins.
+class BlockingPool {
+ public:
+  explicit BlockingPool(std::size_t max_threads = 512,
+                        std::chrono::milliseconds keep_alive = std::chrono::seconds(10));
+  ~BlockingPool();
+  BlockingPool(const BlockingPool&) = delete;
+  BlockingPool& operator=(const BlockingPool&) = delete;
+
+  template <class F>
+  void submit(F&& work) {
+    struct Holder final : Task {
+      explicit Holder(F&& f) : f_(std::forward<F>(f)) {}
+      void run() override { f_(); }
+      std::decay_t<F> f_;
+    };
+    enqueue(std::make_unique<Holder>(std::forward<F>(work)));
+  }
+
+  std::size_t thread_count();
+
+ private:
+  struct Task {
+    virtual ~Task() = default;
+    virtual void run() = 0;
+  };
+
+  void enqueue(std::unique_ptr<Task> task);
+  void worker_loop(std::list<std::thread>::iterator self);
+  void join_finished(std::unique_lock<std::mutex>& lock);
+
+  const std::size_t max_threads_;
+  const std::chrono::milliseconds keep_alive_;
+  std::mutex mutex_;
+  std::condition_variable work_ready_;
+  std::deque<std::unique_ptr<Task>> queue_;
+  std::list<std::thread> threads_;
+  std::vector<std::list<std::thread>::iterator> finished_;
+  std::size_t idle_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace service::runtime

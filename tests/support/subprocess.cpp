@@ -1,0 +1,133 @@
+#include "support/subprocess.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings)
+    result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int out_fd, int err_fd) {
+  auto args = pointers(argv);
+  auto vars = pointers(env);
+  const pid_t pid = ::fork();
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    if (out_fd >= 0)
+      ::dup2(out_fd, 1);
+    if (err_fd >= 0)
+      ::dup2(err_fd, 2);
+    ::execve(args[0], args.data(), vars.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+void drain(int fd, std::string& into) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      into.append(buffer, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    return;
+  }
+}
+
+}  // namespace
+
+bool Outcome::exited_with(int code) const {
+  return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == code;
+}
+
+Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = spawn(argv, env, out_pipe[1], err_pipe[1]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  Outcome outcome;
+  std::thread out_reader([&] { drain(out_pipe[0], outcome.out); });
+  drain(err_pipe[0], outcome.err);
+  out_reader.join();
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
+  while (::waitpid(pid, &outcome.wait_status, 0) < 0 && errno == EINTR) {
+  }
+  return outcome;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  int err_pipe[2];
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  pid_ = spawn(argv, env, -1, err_pipe[1]);
+  ::close(err_pipe[1]);
+  err_fd_ = err_pipe[0];
+}
+
+Child::~Child() {
+  if (!status_) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  ::close(err_fd_);
+}
+
+std::optional<int> Child::wait_for(double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!status_) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = status;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return status_;
+}
+
+std::string Child::read_err(bool until_end) {
+  if (until_end) {
+    drain(err_fd_, err_);
+  } else {
+    pollfd watched{err_fd_, POLLIN, 0};
+    while (::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN)) {
+      char buffer[4096];
+      const ssize_t n = ::read(err_fd_, buffer, sizeof buffer);
+      if (n <= 0)
+        break;
+      err_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  return err_;
+}
+
+}  // namespace testing_support
