@@ -1,5 +1,12 @@
 #include "service/linux/service_host.hpp"
 
+#include "service/http/server.hpp"
+#include "service/hub/core_registry.hpp"
+#include "service/hub/log_buffer.hpp"
+#include "service/hub/routes.hpp"
+#include "service/linux/authorized_incoming.hpp"
+#include "service/linux/listener.hpp"
+
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -21,24 +28,56 @@ Result<void> listen_for(asio::signal_set& signals, int number, const char* conte
   return {};
 }
 
+// Completes on the first SIGTERM or SIGINT, also one that came before the wait.
+asio::awaitable<void> shutdown_trigger(asio::signal_set& terminate, asio::signal_set& interrupt) {
+  using namespace asio::experimental::awaitable_operators;
+  co_await (terminate.async_wait(asio::as_tuple(asio::use_awaitable)) ||
+            interrupt.async_wait(asio::as_tuple(asio::use_awaitable)));
+}
+
+asio::awaitable<void> accept_connections(AuthorizedIncoming& incoming, http::HttpServer& server,
+                                         asio::any_io_executor workers) {
+  while (auto connection = co_await incoming.next(workers))
+    server.serve(std::move(*connection));
+}
+
 }  // namespace
 
 asio::awaitable<Result<void>> run_service(Owner owner, runtime::Runtime& runtime) {
-  (void)owner;
   // Both sets stay alive until this returns, so a further signal during the
   // stop is queued to them instead of ending the process; after that, main
   // keeps the signals blocked.
-  asio::signal_set terminate_set(runtime.main_context());
-  if (auto listening = listen_for(terminate_set, SIGTERM, "listen for SIGTERM"); !listening) {
+  asio::signal_set terminate(runtime.main_context());
+  if (auto listening = listen_for(terminate, SIGTERM, "listen for SIGTERM"); !listening) {
     co_return listening.error();
   }
-  asio::signal_set interrupt_set(runtime.main_context());
-  if (auto listening = listen_for(interrupt_set, SIGINT, "listen for SIGINT"); !listening) {
+  asio::signal_set interrupt(runtime.main_context());
+  if (auto listening = listen_for(interrupt, SIGINT, "listen for SIGINT"); !listening) {
     co_return listening.error();
   }
-  using namespace asio::experimental::awaitable_operators;
-  co_await (terminate_set.async_wait(asio::as_tuple(asio::use_awaitable)) ||
-            interrupt_set.async_wait(asio::as_tuple(asio::use_awaitable)));
+  auto listener = set_up_listener();
+  if (!listener)
+    co_return listener.error();
+  auto incoming = AuthorizedIncoming::create(runtime.main_context(), std::move(*listener), owner);
+  if (!incoming)
+    co_return incoming.error();
+
+  http::HttpServer server(runtime.main_context().get_executor(), hub::routes(),
+                          runtime.blocking_pool());
+  {
+    using namespace asio::experimental::awaitable_operators;
+    co_await (accept_connections(**incoming, server, runtime.worker_executor()) ||
+              shutdown_trigger(terminate, interrupt));
+  }
+  (*incoming)->close();
+  server.begin_shutdown();
+  co_await server.wait_until_all_closed();
+
+  auto registry = lock_surviving_poison(hub::MANAGED_CORE());
+  if (auto released = hub::release_managed_core(*registry); !released) {
+    hub::log_message("Helper could not stop the managed Core on shutdown: " +
+                     released.error().message());
+  }
   co_return Result<void>{};
 }
 

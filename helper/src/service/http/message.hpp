@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace service::http {
+
+struct Header {
+  std::string name;
+  std::string value;
+};
+
+// One request as either protocol carries it; routing never knows which.
+struct RequestHead {
+  std::string method;
+  std::string target;           // path and query as received
+  std::vector<Header> headers;  // in arrival order, repeated names kept
+
+  // Values of every header called `name` (compared without regard to case).
+  std::vector<std::string_view> values(std::string_view name) const;
+  // The first value of `name`, if any.
+  std::optional<std::string_view> first(std::string_view name) const;
+};
+
+struct Response {
+  unsigned status = 200;
+  std::vector<Header> headers;  // lower-case names
+  std::string body;
+
+  // Sets a header, replacing one of the same name.
+  void set_header(std::string name, std::string value);
+  // True when the reply asks an HTTP/1.1 connection to close after it.
+  bool closes_connection() const;
+};
+
+// Work for the blocking pool. If it fails (throws, or cannot be started),
+// `on_failure` builds the reply from the failure's text.
+struct BlockingWork {
+  std::function<Response()> run;
+  std::function<Response(const std::string& error)> on_failure;
+};
+
+using Answer = std::variant<Response, BlockingWork>;
+
+// Asks the server to read the body (at most `limit` bytes) and hand it over;
+// an empty body argument means it could not be read.
+struct ReadBody {
+  std::size_t limit = 0;
+  std::function<Answer(std::optional<std::string> body)> then;
+};
+
+using HeadVerdict = std::variant<Response, BlockingWork, ReadBody>;
+
+// The one request handler the server calls. It sees the head first and can
+// answer before any body byte is read.
+class RequestHandler {
+ public:
+  virtual ~RequestHandler() = default;
+  virtual HeadVerdict on_head(const RequestHead& head) const = 0;
+};
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
+
+}  // namespace service::http

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "service/http/message.hpp"
+
+#include <memory>
+
+namespace service::hub {
+
+// The route filter: the guard, then /ping, /start, /stop and /logs in that
+// order; whatever none of them accepts is answered by handle_rejection.
+// Built once and shared by every connection.
+std::shared_ptr<const http::RequestHandler> routes();
+
+http::Response get_logs();
+
+}  // namespace service::hub
