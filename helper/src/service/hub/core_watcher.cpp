@@ -1,0 +1,101 @@
+#include "service/hub/core_watcher.hpp"
+
+#include "common/exit_status.hpp"
+#include "common/utf8.hpp"
+#include "service/hub/core_registry.hpp"
+#include "service/hub/log_buffer.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace service::hub {
+
+bool StderrRelay::emit(std::string line) {
+  if (!is_valid_utf8(line)) {
+    stopped_ = true;
+    return false;
+  }
+  log_message(std::move(line));
+  return true;
+}
+
+bool StderrRelay::feed(std::string_view bytes) {
+  if (stopped_)
+    return false;
+  pending_.append(bytes);
+  std::size_t start = 0;
+  for (std::size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::size_t length = end - start;
+    if (length > 0 && pending_[end - 1] == '\r')
+      --length;
+    if (!emit(pending_.substr(start, length)))
+      return false;
+  }
+  pending_.erase(0, start);
+  // A Core that never writes a line feed must not grow the helper's memory.
+  while (pending_.size() > MAX_RELAYED_LINE) {
+    std::size_t cut = MAX_RELAYED_LINE;
+    while (cut > 0 && (static_cast<unsigned char>(pending_[cut]) & 0xC0) == 0x80)
+      --cut;
+    if (cut == 0)
+      cut = MAX_RELAYED_LINE;
+    if (!emit(pending_.substr(0, cut)))
+      return false;
+    pending_.erase(0, cut);
+  }
+  return true;
+}
+
+void StderrRelay::finish() {
+  if (!stopped_ && !pending_.empty())
+    emit(std::move(pending_));
+  pending_.clear();
+}
+
+void watch_core(std::string session_id, UniqueFd stderr_read_end) {
+  {
+    StderrRelay relay;
+    std::array<char, 8192> buffer;
+    for (;;) {
+      const ssize_t count = ::read(stderr_read_end.get(), buffer.data(), buffer.size());
+      if (count < 0 && errno == EINTR)
+        continue;
+      if (count < 0)
+        break;
+      if (count == 0) {
+        relay.finish();
+        break;
+      }
+      if (!relay.feed(std::string_view(buffer.data(), static_cast<std::size_t>(count))))
+        break;
+    }
+    stderr_read_end.reset();
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  for (;;) {
+    {
+      auto registry = lock_surviving_poison(MANAGED_CORE());
+      if (!*registry || (*registry)->session_id != session_id)
+        return;
+      auto exited = (*registry)->process.try_wait();
+      if (!exited)
+        return;
+      if (*exited) {
+        log_message("Core exited on its own: " +
+                    exit_status_text(*(*registry)->process.wait_status()));
+        registry->reset();
+        return;
+      }
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+      return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace service::hub
