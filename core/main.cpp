@@ -9,6 +9,7 @@
 //   say TEXT         write TEXT and a line feed to standard error
 //   raw HEX          write the bytes given in hexadecimal to standard error
 //   close-stderr     close standard error and keep running
+//   startup-fds      answer with the descriptors it was started with
 // Each command is answered with "ok" on the socket once done.
 #include <errno.h>
 #include <fcntl.h>
@@ -72,7 +73,18 @@ int connect_to(const char* address) {
 
 }  // namespace
 
+// The descriptors open at start, before this program opened its own.
+std::string open_descriptors() {
+  std::string list;
+  for (int fd = 0; fd < 1024; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0)
+      list += (list.empty() ? "" : ",") + std::to_string(fd);
+  }
+  return list;
+}
+
 int main(int argc, char** argv) {
+  const std::string startup_fds = open_descriptors();
   if (argc != 2) {
     write_all(2, "usage: KorvaneVeskCore ADDRESS\n");
     return 2;
@@ -135,6 +147,8 @@ int main(int argc, char** argv) {
           write_all(2, from_hex(rest));
         if (verb == "close-stderr")
           ::close(2);
+        if (verb == "startup-fds")
+          write_all(control, startup_fds + "\n");
         write_all(control, "ok\n");
       }
     }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,19 +23,27 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int out_fd, int err_fd) {
+pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int out_fd, int err_fd,
+            const SpawnOptions& options = {}) {
   auto args = pointers(argv);
   auto vars = pointers(env);
   const pid_t pid = ::fork();
   if (pid < 0)
     throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDONLY);
+    const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ::dup2(null, 0);
     if (out_fd >= 0)
       ::dup2(out_fd, 1);
     if (err_fd >= 0)
       ::dup2(err_fd, 2);
+    if (options.gid && ::setresgid(*options.gid, *options.gid, *options.gid) != 0)
+      ::_exit(126);
+    if (options.open_file_limit) {
+      const rlimit limit{*options.open_file_limit, *options.open_file_limit};
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        ::_exit(126);
+    }
     ::execve(args[0], args.data(), vars.data());
     ::_exit(127);
   }
@@ -81,11 +90,12 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
   return outcome;
 }
 
-Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const SpawnOptions& options) {
   int err_pipe[2];
   if (::pipe2(err_pipe, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
-  pid_ = spawn(argv, env, -1, err_pipe[1]);
+  pid_ = spawn(argv, env, -1, err_pipe[1], options);
   ::close(err_pipe[1]);
   err_fd_ = err_pipe[0];
 }

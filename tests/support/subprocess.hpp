@@ -16,6 +16,12 @@ struct Outcome {
   bool exited_with(int code) const;
 };
 
+// How a child starts: with another group ID, or a lower open-file limit.
+struct SpawnOptions {
+  std::optional<gid_t> gid;
+  std::optional<unsigned> open_file_limit;
+};
+
 // Runs `argv` to its end with exactly `env` as environment ("NAME=value"),
 // capturing both output streams.
 Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& env);
@@ -23,7 +29,8 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
 // A child started in the background, killed and collected when dropped.
 class Child {
  public:
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+        const SpawnOptions& options = {});
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;

@@ -1,6 +1,7 @@
 #include "service/hub/core_launch.hpp"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,8 @@ Result<SpawnedCore> spawn_core(const VerifiedCore& core, const std::string& addr
       fail_in_child(report_write.get());
     if (::chdir(directory) != 0)
       fail_in_child(report_write.get());
+    // Whatever the helper itself inherited without close-on-exec stays here.
+    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     ::sigaction(SIGPIPE, &default_action, nullptr);
     // The runtime's threads may block signals; the Core must hear SIGTERM.
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);

@@ -14,12 +14,24 @@
 
 namespace service::hub {
 
-bool StderrRelay::emit(std::string line) {
+bool StderrRelay::emit(std::string_view line) {
+  // A line longer than the bound goes out in pieces cut before a UTF-8
+  // continuation byte, each checked on its own.
+  while (line.size() > MAX_RELAYED_LINE) {
+    std::size_t cut = MAX_RELAYED_LINE;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+      --cut;
+    if (cut == 0)
+      cut = MAX_RELAYED_LINE;
+    if (!emit(line.substr(0, cut)))
+      return false;
+    line.remove_prefix(cut);
+  }
   if (!is_valid_utf8(line)) {
     stopped_ = true;
     return false;
   }
-  log_message(std::move(line));
+  log_message(std::string(line));
   return true;
 }
 
@@ -32,18 +44,17 @@ bool StderrRelay::feed(std::string_view bytes) {
     std::size_t length = end - start;
     if (length > 0 && pending_[end - 1] == '\r')
       --length;
-    if (!emit(pending_.substr(start, length)))
+    if (!emit(std::string_view(pending_).substr(start, length)))
       return false;
   }
   pending_.erase(0, start);
   // A Core that never writes a line feed must not grow the helper's memory.
-  while (pending_.size() > MAX_RELAYED_LINE) {
-    std::size_t cut = MAX_RELAYED_LINE;
+  if (pending_.size() > MAX_RELAYED_LINE) {
+    std::size_t keep = pending_.size() % MAX_RELAYED_LINE;
+    std::size_t cut = pending_.size() - keep;
     while (cut > 0 && (static_cast<unsigned char>(pending_[cut]) & 0xC0) == 0x80)
       --cut;
-    if (cut == 0)
-      cut = MAX_RELAYED_LINE;
-    if (!emit(pending_.substr(0, cut)))
+    if (!emit(std::string_view(pending_).substr(0, cut)))
       return false;
     pending_.erase(0, cut);
   }
@@ -52,7 +63,7 @@ bool StderrRelay::feed(std::string_view bytes) {
 
 void StderrRelay::finish() {
   if (!stopped_ && !pending_.empty())
-    emit(std::move(pending_));
+    emit(pending_);
   pending_.clear();
 }
 

@@ -22,7 +22,7 @@ class StderrRelay {
   void finish();
 
  private:
-  bool emit(std::string line);
+  bool emit(std::string_view line);
   std::string pending_;
   bool stopped_ = false;
 };
