@@ -1,7 +1,9 @@
 #include "common/error.hpp"
 #include "service/linux/helper_command.hpp"
+#include "service/linux/install.hpp"
 #include "service/linux/owner_ids.hpp"
 #include "service/linux/service_host.hpp"
+#include "service/linux/uninstall.hpp"
 #include "service/runtime/runtime.hpp"
 
 #include <boost/asio/co_spawn.hpp>
@@ -87,9 +89,9 @@ Result<void> run(int argc, char** argv) {
     case linux::HelperCommand::Service:
       return run_service_mode();
     case linux::HelperCommand::Install:
-      return Error("install is not available in this build");
+      return linux::install_service();
     case linux::HelperCommand::Uninstall:
-      return Error("uninstall is not available in this build");
+      return linux::uninstall_service();
   }
   return {};
 }

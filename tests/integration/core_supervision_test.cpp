@@ -396,7 +396,8 @@ TEST_F(Supervision, AStormOfStartsAndStopsLeavesOneCoreAndNoLeaks) {
   for (const auto& session : sessions)
     post("/stop", R"({"sessionId":")" + session + "\"}");
   EXPECT_TRUE(eventually([this] { return running_cores(service_->pid()).empty(); }));
-  EXPECT_TRUE(eventually([&] { return count_fds() == baseline; }))
+  // A connection may still be closing when the baseline is taken: at most.
+  EXPECT_TRUE(eventually([&] { return count_fds() <= baseline; }))
       << count_fds() << " vs " << baseline
       << run({"/bin/ls", "-l", "/proc/" + std::to_string(helper) + "/fd"}, {}).out;
   // No zombie is left among the helper's children.

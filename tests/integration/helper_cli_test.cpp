@@ -2,17 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <chrono>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
 namespace {
 
-using testing_support::Child;
 using testing_support::run;
 
 const std::string kHelper = KORVANE_HELPER_PATH;
@@ -71,42 +62,5 @@ TEST(HelperCommandLine, ServiceModeReadsTheOwnerFirst) {
     EXPECT_EQ(outcome.err, c.err);
   }
 }
-
-// True once the process catches both SIGTERM and SIGINT.
-bool listens_for_shutdown(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("SigCgt:", 0) == 0) {
-      const unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
-      const unsigned long long wanted = (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1));
-      return (caught & wanted) == wanted;
-    }
-  }
-  return false;
-}
-
-void wait_until_listening(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!listens_for_shutdown(pid)) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "service never listened for signals";
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
-class ServiceSignals : public ::testing::TestWithParam<int> {};
-
-TEST_P(ServiceSignals, StopsInOrderWithStatusZero) {
-  Child service({kHelper}, {"KORVANE_HELPER_OWNER_UID=1000", "KORVANE_HELPER_OWNER_GID=1000"});
-  wait_until_listening(service.pid());
-  ASSERT_EQ(::kill(service.pid(), GetParam()), 0);
-  // A second signal on the way out changes nothing.
-  ::kill(service.pid(), SIGTERM);
-  const auto status = service.wait_for(20);
-  ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
-  EXPECT_EQ(service.read_err(true), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(TermAndInt, ServiceSignals, ::testing::Values(SIGTERM, SIGINT));
 
 }  // namespace

@@ -242,7 +242,7 @@ TEST(Accepting, RunningOutOfDescriptorsIsLoggedAboutOnceASecond) {
        ++at) {
     ++lines;
   }
-  EXPECT_GE(lines, 1) << text;
+  EXPECT_GE(lines, 1) << text << service.stderr_text();
   EXPECT_LE(lines, 6) << text;
 }
 

@@ -1,5 +1,6 @@
 #include "service/hub/core_verification.hpp"
 
+#include "common/executable_path.hpp"
 #include "service/hub/core_digest.hpp"
 
 #include <fcntl.h>
@@ -33,17 +34,8 @@ bool only_root_can_change(const struct stat& status) {
 
 }  // namespace
 
-Result<std::string> helper_executable_path() {
-  std::string path(4096, '\0');
-  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (length < 0)
-    return Error::last_os();
-  path.resize(static_cast<std::size_t>(length));
-  return Result<std::string>(boost::system::in_place_value, std::move(path));
-}
-
 Result<std::string> core_path() {
-  auto helper = helper_executable_path();
+  auto helper = executable_path();
   if (!helper)
     return helper.error();
   auto parent = parent_of(*helper);

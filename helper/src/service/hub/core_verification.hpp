@@ -19,8 +19,6 @@ struct VerifiedCore {
   UniqueFd file;
 };
 
-// The running helper's own path.
-Result<std::string> helper_executable_path();
 // "KorvaneVeskCore" in the helper executable's directory.
 Result<std::string> core_path();
 // Opens the Core read-only, checks that only root can change it, streams it

@@ -1,3 +1,4 @@
+#include "common/executable_path.hpp"
 #include "service/hub/core_digest.hpp"
 #include "service/hub/core_operations.hpp"
 #include "service/hub/core_verification.hpp"
@@ -17,7 +18,7 @@ Result<std::string> locate_helper_with_core() {
   // Opened and closed at once: ping says the Core is there, it does not hash it.
   if (UniqueFd file(::open(core->c_str(), O_RDONLY | O_CLOEXEC)); !file)
     return Error::last_os();
-  return helper_executable_path();
+  return executable_path();
 }
 
 }  // namespace
