@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config clang
   libboost1.81-dev libnghttp2-dev libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  curl nghttp2-client util-linux procps openssl systemd
+  curl nghttp2-client util-linux procps openssl systemd python3
   libgtk-3-dev libx11-dev xvfb x11-utils xdotool dbus
 )
 

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs inside a private mount namespace (see scripts/run.sh): starts the
+# helper for a demo owner, then pings, starts the Core, reads the log, stops
+# the Core and stops the service.
+set -euo pipefail
+bin=$1
+owner=4242
+mount -t tmpfs -o mode=0755 tmpfs /run
+mount -t tmpfs -o mode=1777 tmpfs /tmp
+mkdir -m 0755 /run/korvane-vesk /run/korvane-demo
+# The helper starts only a Core that nobody but root can change.
+install -m 0755 "$bin/KorvaneVeskHelperService" "$bin/KorvaneVeskCore" /run/korvane-demo/
+
+export KORVANE_HELPER_OWNER_UID=$owner KORVANE_HELPER_OWNER_GID=$owner
+setpriv --regid=$owner --clear-groups /run/korvane-demo/KorvaneVeskHelperService &
+helper=$!
+until [ -S /run/korvane-vesk/helper.sock ]; do sleep 0.05; done
+ls -l /run/korvane-vesk/helper.sock
+
+as_owner=(setpriv --reuid=$owner --regid=$owner --clear-groups)
+call() {
+  echo "\$ curl $*"
+  "${as_owner[@]}" curl -sS --unix-socket /run/korvane-vesk/helper.sock "$@"
+  echo
+}
+
+# The owner's socket at the Core address; the stand-in Core connects to it.
+address=/tmp/KorvaneVeskSocket_1.sock
+python3 - "$address" "$owner" <<'PY' &
+import os, socket, sys
+address, owner = sys.argv[1], int(sys.argv[2])
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(address)
+os.chown(address, owner, owner)
+listener.listen(1)
+core, _ = listener.accept()
+core.sendall(b"say hello from the Core's client\n")
+core.recv(16)
+core.recv(16)  # until the Core goes away
+PY
+client=$!
+until [ -S "$address" ]; do sleep 0.05; done
+
+digest=$(sha256sum /run/korvane-demo/KorvaneVeskCore | cut -d' ' -f1)
+session=0123456789abcdef0123456789abcdef
+call -i "http://localhost/ping?coreSha256=$digest"
+call -i --http2-prior-knowledge -H 'content-type: application/json' \
+  -d "{\"address\":\"$address\",\"sessionId\":\"$session\"}" http://localhost/start
+sleep 0.5
+call -i http://localhost/logs
+call -i --http2-prior-knowledge -d "{\"sessionId\":\"$session\"}" \
+  -H 'content-type: application/json' http://localhost/stop
+call http://localhost/logs
+wait "$client" || true
+
+echo "\$ kill -TERM $helper"
+kill -TERM "$helper"
+set +e
+wait "$helper"
+echo "(exit status $?)"
