@@ -14,6 +14,7 @@ for target in request_guard ping_query json_records; do
   work=$(mktemp -d)
   cp fuzz/corpus/"$target"/* "$work"/
   echo "== $target"
-  build/fuzz/fuzz/"fuzz_$target" -runs="$runs" -max_len=4096 "$work" 2>&1 | grep -E '^#[0-9]+ *DONE|ERROR|SUMMARY' || true
+  build/fuzz/bin/"fuzz_$target" -runs="$runs" -max_len=4096 "$work" 2>&1 |
+    grep -E '^Done|DONE|ERROR|SUMMARY' || true
   rm -rf "$work"
 done

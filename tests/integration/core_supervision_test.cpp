@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -355,6 +356,22 @@ TEST_F(Supervision, StartWhoseClientLeftStillRegistersItsCore) {
   ASSERT_TRUE(second.accept_core());
   EXPECT_EQ(body_of(post("/stop", R"({"sessionId":")" + kSessionB + "\"}")),
             R"({"sessionId":")" + kSessionB + R"(","stopped":true})");
+}
+
+TEST_F(Supervision, ShutdownStopsTheCoreAndFurtherSignalsChangeNothing) {
+  CoreControl control("/tmp/KorvaneVeskSocket_15.sock");
+  const pid_t core = start(control, "/tmp/KorvaneVeskSocket_15.sock", kSessionA);
+  ASSERT_TRUE(control.command("ignore-term"));
+  const auto began = std::chrono::steady_clock::now();
+  ::kill(service_->pid(), SIGTERM);
+  std::this_thread::sleep_for(1s);  // the helper is waiting for the Core now
+  ::kill(service_->pid(), SIGTERM);
+  ::kill(service_->pid(), SIGINT);
+  const auto status = service_->wait_for(15);
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  EXPECT_GE(std::chrono::steady_clock::now() - began, 3s);
+  EXPECT_FALSE(is_running(core));
 }
 
 TEST_F(Supervision, AStormOfStartsAndStopsLeavesOneCoreAndNoLeaks) {

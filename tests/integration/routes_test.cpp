@@ -1,3 +1,4 @@
+#include "support/h2_client.hpp"
 #include "support/helper_sandbox.hpp"
 
 #include <gtest/gtest.h>
@@ -151,6 +152,53 @@ TEST_F(Routes, RefusalsOverHttp2CarryNoConnectionHeader) {
     std::vector<std::string> arguments{"-i", "--http2-prior-knowledge"};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     EXPECT_EQ(curl(arguments).out, c.out);
+  }
+}
+
+TEST_F(Routes, Http2HeadersReachTheGuardAsSent) {
+  const Fields logs = {{":method", "GET"}, {":scheme", "http"}, {":path", "/logs"}};
+  struct Case {
+    const char* what;
+    Fields extra;
+    int status;
+  };
+  const Case cases[] = {
+      {"no host, no authority", {}, 200},
+      {"an authority is not examined", {{":authority", "example.com"}}, 200},
+      {"only the first host counts", {{"host", "localhost"}, {"host", "example.com"}}, 200},
+      {"a foreign first host", {{"host", "example.com"}, {"host", "localhost"}}, 403},
+      {"a host above 126", {{"host", "localh\xC3\xB6st"}}, 400},
+  };
+  for (const auto& c : cases) {
+    Fields fields = logs;
+    if (!c.extra.empty() && c.extra.front().first == ":authority") {
+      fields.insert(fields.begin() + 2, c.extra.front());
+    } else {
+      fields.insert(fields.end(), c.extra.begin(), c.extra.end());
+    }
+    const int fd = connect_as(kOwnerUid, kOwnerGid);
+    const H2Reply reply = h2_exchange(fd, fields);
+    ::close(fd);
+    EXPECT_EQ(reply.status, c.status) << c.what;
+    for (const auto& [name, value] : reply.headers)
+      EXPECT_NE(name, "connection") << c.what;
+  }
+}
+
+TEST_F(Routes, Http2RequestsWithoutTheirPseudoHeadersAreReset) {
+  const Fields cases[] = {
+      {{":method", "GET"}, {":scheme", "http"}},
+      {{":method", "GET"}, {":path", "/logs"}},
+      {{":method", "GET"}, {":scheme", "http"}, {":path", "/logs"}, {":bogus", "x"}},
+      {{":method", "GET"}, {":scheme", "http"}, {"host", "localhost"}, {":path", "/logs"}},
+      {{":method", "GET"}, {":scheme", "http"}, {":path", "/logs"}, {"connection", "close"}},
+  };
+  for (const auto& fields : cases) {
+    const int fd = connect_as(kOwnerUid, kOwnerGid);
+    const H2Reply reply = h2_exchange(fd, fields);
+    ::close(fd);
+    EXPECT_TRUE(reply.reset) << fields.size();
+    EXPECT_EQ(reply.status, 0);
   }
 }
 

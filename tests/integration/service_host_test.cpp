@@ -170,7 +170,7 @@ TEST(Shutdown, InFlightRequestIsAnsweredAndFurtherSignalsChangeNothing) {
   EXPECT_TRUE(exited_zero(*status));
 }
 
-TEST(Shutdown, Http2ConnectionsGetGoawayAndFinishTheirStreams) {
+TEST(Shutdown, HalfAnHttp2PrefaceIsClosedLikeAnIdleConnection) {
   HelperService service;
   // A client that sent half the preface has no request in flight.
   const int partial = connect_as(kOwnerUid, kOwnerGid);

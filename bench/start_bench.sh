@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Times whole /start requests (stop of the previous Core, verification,
+# spawn) in a private mount namespace; see scripts/bench.sh.
+set -euo pipefail
+bin=$1
+owner=4242
+mount -t tmpfs -o mode=0755 tmpfs /run
+mount -t tmpfs -o mode=1777 tmpfs /tmp
+mkdir -m 0755 /run/korvane-vesk /run/korvane-bench
+install -m 0755 "$bin/KorvaneVeskHelperService" "$bin/KorvaneVeskCore" /run/korvane-bench/
+KORVANE_HELPER_OWNER_UID=$owner KORVANE_HELPER_OWNER_GID=$owner \
+  setpriv --regid=$owner --clear-groups /run/korvane-bench/KorvaneVeskHelperService &
+helper=$!
+until [ -S /run/korvane-vesk/helper.sock ]; do sleep 0.05; done
+address=/tmp/KorvaneVeskSocket_1.sock
+python3 -c "import os,socket,time; s=socket.socket(socket.AF_UNIX); s.bind('$address'); os.chown('$address',$owner,$owner); s.listen(64); time.sleep(600)" &
+client=$!
+until [ -S "$address" ]; do sleep 0.05; done
+times=()
+for i in $(seq 1 9); do
+  times+=("$(setpriv --reuid=$owner --regid=$owner --clear-groups curl -sS -o /dev/null \
+    -w '%{time_total}' --unix-socket /run/korvane-vesk/helper.sock \
+    -H 'content-type: application/json' \
+    -d "{\"address\":\"$address\",\"sessionId\":\"0123456789abcdef0123456789abcdef\"}" \
+    http://localhost/start)")
+done
+printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {printf "/start with a 64 MiB Core: median %.1f ms (min %.1f, max %.1f, %d runs)\n", a[int((NR+1)/2)]*1000, a[1]*1000, a[NR]*1000, NR}'
+kill "$client"
+kill -TERM "$helper"
+wait "$helper"
