@@ -220,6 +220,20 @@ TEST(Framing, BodyOfARequestRefusedEarlyIsDroppedNotParsed) {
   ::close(fd);
 }
 
+TEST(Framing, AClientThatExpectsContinueIsToldToSendItsBody) {
+  HelperService service;
+  const std::string body = R"({"sessionId":"0123456789abcdef0123456789abcdef"})";
+  const int fd = connect_as(kOwnerUid, kOwnerGid);
+  send_all(fd, "POST /stop HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n");
+  std::string interim(25, '\0');
+  ASSERT_EQ(::read(fd, interim.data(), interim.size()), 25);
+  EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
+  send_all(fd, body);
+  EXPECT_EQ(read_response(fd).substr(0, 15), "HTTP/1.1 200 OK");
+  ::close(fd);
+}
+
 TEST(Accepting, RunningOutOfDescriptorsIsLoggedAboutOnceASecond) {
   HelperService service(HelperService::Options{.open_file_limit = 32, .wait_until_ready = true});
   // More clients than descriptors, held for a while.

@@ -10,6 +10,14 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
                                             [&](char x, char y) { return lower(x) == lower(y); });
 }
 
+std::string_view trim_optional_whitespace(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  return text;
+}
+
 std::vector<std::string_view> RequestHead::values(std::string_view name) const {
   std::vector<std::string_view> found;
   for (const auto& header : headers) {

@@ -66,4 +66,7 @@ class RequestHandler {
 
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
 
+// A header value without the blanks and tabs around it.
+std::string_view trim_optional_whitespace(std::string_view text);
+
 }  // namespace service::http

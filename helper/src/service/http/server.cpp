@@ -8,6 +8,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/error.hpp>
@@ -35,21 +36,14 @@ constexpr std::string_view kHttp2Preface = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n";
 // connection closes instead.
 constexpr std::size_t kDiscardLimit = 1024 * 1024;
 
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-    text.remove_suffix(1);
-  return text;
-}
-
 // Framing that cannot be trusted is never guessed at: a Transfer-Encoding
 // other than the single coding "chunked", or one beside a Content-Length.
 bool framing_is_trustworthy(const RequestHead& head) {
   const auto codings = head.values("transfer-encoding");
   if (codings.empty())
     return true;
-  if (codings.size() != 1 || !equals_ignoring_ascii_case(trim_blanks(codings[0]), "chunked")) {
+  if (codings.size() != 1 ||
+      !equals_ignoring_ascii_case(trim_optional_whitespace(codings[0]), "chunked")) {
     return false;
   }
   return head.values("content-length").empty();
@@ -178,6 +172,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         co_return;
       }
       const bool keep_alive = request.keep_alive();
+      const auto expect = head.first("expect");
+      const bool expects_continue =
+          request.version() == 11 && expect && equals_ignoring_ascii_case(*expect, "100-continue");
       const bool head_only = head.method == "HEAD";
       const bool has_body = parser.chunked() || parser.content_length().value_or(0) > 0;
 
@@ -186,6 +183,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
       HeadVerdict verdict = handler_->on_head(head);
       Answer answer;
       if (auto* read = std::get_if<ReadBody>(&verdict)) {
+        // A client that waits for leave to send its body gets it now.
+        if (expects_continue) {
+          static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+          auto [continue_failure, written] = co_await asio::async_write(
+              socket_, asio::buffer(kContinue), asio::as_tuple(asio::use_awaitable));
+          if (continue_failure)
+            co_return;
+        }
         h1::request_parser<h1::string_body> body_parser(std::move(parser));
         body_parser.body_limit(read->limit);
         auto [read_failure, read_count] = co_await h1::async_read(

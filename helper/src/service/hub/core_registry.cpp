@@ -28,26 +28,29 @@ Result<CoreExit> ManagedCore::wait_for_exit(std::chrono::nanoseconds timeout) {
 Result<void> release_managed_core(CoreSlot& registry) {
   if (!registry)
     return {};
-  ManagedCore& core = *registry;
-  if (core.process.send_signal(SIGTERM)) {
-    auto outcome = core.wait_for_exit(CORE_TERM_GRACE);
+  // Waits up to `grace`; true once the Core has exited and the record is gone.
+  const auto exited_within = [&registry](std::chrono::nanoseconds grace) -> Result<bool> {
+    auto outcome = registry->wait_for_exit(grace);
     if (!outcome)
       return outcome.error();
-    if (*outcome == CoreExit::Exited) {
-      registry.reset();
-      return {};
-    }
-  }
-  if (!core.process.wait_status())
-    core.process.send_signal(SIGKILL);
-  auto outcome = core.wait_for_exit(CORE_KILL_GRACE);
-  if (!outcome)
-    return outcome.error();
-  if (*outcome == CoreExit::Exited) {
+    if (*outcome == CoreExit::NotExited)
+      return false;
     registry.reset();
-    return {};
+    return true;
+  };
+  if (registry->process.send_signal(SIGTERM)) {
+    auto exited = exited_within(CORE_TERM_GRACE);
+    if (!exited || *exited)
+      return exited ? Result<void>() : Result<void>(exited.error());
   }
-  return Error("Core did not exit after termination");
+  if (!registry->process.wait_status())
+    registry->process.send_signal(SIGKILL);
+  auto exited = exited_within(CORE_KILL_GRACE);
+  if (!exited)
+    return exited.error();
+  if (!*exited)
+    return Error("Core did not exit after termination");
+  return {};
 }
 
 }  // namespace service::hub

@@ -51,14 +51,6 @@ bool is_token(std::string_view text) {
   return true;
 }
 
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-    text.remove_suffix(1);
-  return text;
-}
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -133,7 +125,8 @@ bool content_type_is_json(const http::RequestHead& head) {
     return true;
   if (!is_visible_ascii(*value))
     return false;
-  const std::string_view essence = trim_blanks(value->substr(0, value->find(';')));
+  const std::string_view essence =
+      http::trim_optional_whitespace(value->substr(0, value->find(';')));
   const auto slash = essence.find('/');
   if (slash == std::string_view::npos)
     return false;
