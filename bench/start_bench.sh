@@ -4,14 +4,8 @@
 set -euo pipefail
 bin=$1
 owner=4242
-mount -t tmpfs -o mode=0755 tmpfs /run
-mount -t tmpfs -o mode=1777 tmpfs /tmp
-mkdir -m 0755 /run/korvane-vesk /run/korvane-bench
-install -m 0755 "$bin/KorvaneVeskHelperService" "$bin/KorvaneVeskCore" /run/korvane-bench/
-KORVANE_HELPER_OWNER_UID=$owner KORVANE_HELPER_OWNER_GID=$owner \
-  setpriv --regid=$owner --clear-groups /run/korvane-bench/KorvaneVeskHelperService &
-helper=$!
-until [ -S /run/korvane-vesk/helper.sock ]; do sleep 0.05; done
+source "$(dirname "$0")/../scripts/sandbox_helper.sh"
+start_sandboxed_helper "$bin" /run/korvane-bench $owner
 address=/tmp/KorvaneVeskSocket_1.sock
 python3 -c "import os,socket,time; s=socket.socket(socket.AF_UNIX); s.bind('$address'); os.chown('$address',$owner,$owner); s.listen(64); time.sleep(600)" &
 client=$!

@@ -5,16 +5,8 @@
 set -euo pipefail
 bin=$1
 owner=4242
-mount -t tmpfs -o mode=0755 tmpfs /run
-mount -t tmpfs -o mode=1777 tmpfs /tmp
-mkdir -m 0755 /run/korvane-vesk /run/korvane-demo
-# The helper starts only a Core that nobody but root can change.
-install -m 0755 "$bin/KorvaneVeskHelperService" "$bin/KorvaneVeskCore" /run/korvane-demo/
-
-export KORVANE_HELPER_OWNER_UID=$owner KORVANE_HELPER_OWNER_GID=$owner
-setpriv --regid=$owner --clear-groups /run/korvane-demo/KorvaneVeskHelperService &
-helper=$!
-until [ -S /run/korvane-vesk/helper.sock ]; do sleep 0.05; done
+source "$(dirname "$0")/sandbox_helper.sh"
+start_sandboxed_helper "$bin" /run/korvane-demo $owner
 ls -l /run/korvane-vesk/helper.sock
 
 as_owner=(setpriv --reuid=$owner --regid=$owner --clear-groups)
