@@ -7,8 +7,10 @@
 namespace service::hub {
 
 Guarded<CoreSlot>& MANAGED_CORE() {
-  static Guarded<CoreSlot> registry;
-  return registry;
+  // Never destroyed: a detached watcher may still look at it while the
+  // process exits.
+  static auto* registry = new Guarded<CoreSlot>();
+  return *registry;
 }
 
 Result<CoreExit> ManagedCore::wait_for_exit(std::chrono::nanoseconds timeout) {

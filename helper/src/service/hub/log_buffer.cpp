@@ -3,8 +3,9 @@
 namespace service::hub {
 
 Guarded<LogLines>& LOGS() {
-  static Guarded<LogLines> logs;
-  return logs;
+  // Never destroyed: a detached watcher may still log while the process exits.
+  static auto* logs = new Guarded<LogLines>();
+  return *logs;
 }
 
 void log_message(std::string line) {
