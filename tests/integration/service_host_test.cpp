@@ -232,6 +232,13 @@ TEST(Framing, AClientThatExpectsContinueIsToldToSendItsBody) {
   send_all(fd, body);
   EXPECT_EQ(read_response(fd).substr(0, 15), "HTTP/1.1 200 OK");
   ::close(fd);
+  // Refused before its body: no interim reply, and the connection closes.
+  const int refused = connect_as(kOwnerUid, kOwnerGid);
+  send_all(refused, "POST /nothing HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\n");
+  const std::string reply = read_to_end(refused);
+  EXPECT_EQ(reply.substr(0, 22), "HTTP/1.1 404 Not Found");
+  EXPECT_NE(reply.find("connection: close"), std::string::npos);
+  ::close(refused);
 }
 
 TEST(Accepting, RunningOutOfDescriptorsIsLoggedAboutOnceASecond) {

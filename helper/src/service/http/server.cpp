@@ -216,8 +216,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
                                                asio::use_awaitable);
       }
 
-      const bool close =
-          response.closes_connection() || !keep_alive || shutting_down_ || framing_lost;
+      // A client told no before it sent its body may send that body or not:
+      // the connection cannot be trusted to be in step after that.
+      const bool close = response.closes_connection() || !keep_alive || shutting_down_ ||
+                         framing_lost || (body_pending && expects_continue);
       if (!co_await write(std::move(response), head_only, close))
         co_return;
       if (close)
