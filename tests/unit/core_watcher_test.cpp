@@ -40,6 +40,14 @@ TEST_F(Relay, CutsAnOverlongLineAtCharacterBoundaries) {
   EXPECT_EQ(logged[1], "\xC3\xA9tail");
 }
 
+TEST_F(Relay, AnOverlongRunThatIsNotUtf8StopsTheRelay) {
+  StderrRelay relay;
+  // No character starts anywhere in it, so there is no boundary to cut at.
+  EXPECT_FALSE(relay.feed(std::string(MAX_RELAYED_LINE + 1, '\x80')));
+  EXPECT_FALSE(relay.feed("later\n"));
+  EXPECT_EQ(lines(), LogLines{});
+}
+
 TEST_F(Relay, EndOfInputWithoutBytesAddsNoLine) {
   StderrRelay relay;
   EXPECT_TRUE(relay.feed("whole\n"));

@@ -168,6 +168,7 @@ TEST(JsonRecords, DecodeOnlyStrictFlatRecords) {
       {R"({"sessionId":"s",})", false, false},
       {"", false, false},
       {"   ", false, false},
+      {"\xEF\xBB\xBF{\"sessionId\":\"s\"}", false, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(decode_start_params(c.body).has_value(), c.start_ok) << c.body;

@@ -14,15 +14,25 @@
 
 namespace service::hub {
 
+namespace {
+
+// Where to cut `text` at or just before `at` without splitting a UTF-8
+// character: back over at most three continuation bytes, else at `at` itself
+// (those bytes are not UTF-8, and the relay stops at them anyway).
+std::size_t character_boundary(std::string_view text, std::size_t at) {
+  for (std::size_t cut = at; cut > 0 && at - cut < 4; --cut) {
+    if ((static_cast<unsigned char>(text[cut]) & 0xC0) != 0x80)
+      return cut;
+  }
+  return at;
+}
+
+}  // namespace
+
 bool StderrRelay::emit(std::string_view line) {
-  // A line longer than the bound goes out in pieces cut before a UTF-8
-  // continuation byte, each checked on its own.
+  // A line longer than the bound goes out in pieces, each checked on its own.
   while (line.size() > MAX_RELAYED_LINE) {
-    std::size_t cut = MAX_RELAYED_LINE;
-    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-      --cut;
-    if (cut == 0)
-      cut = MAX_RELAYED_LINE;
+    const std::size_t cut = character_boundary(line, MAX_RELAYED_LINE);
     if (!emit(line.substr(0, cut)))
       return false;
     line.remove_prefix(cut);
@@ -50,10 +60,8 @@ bool StderrRelay::feed(std::string_view bytes) {
   pending_.erase(0, start);
   // A Core that never writes a line feed must not grow the helper's memory.
   if (pending_.size() > MAX_RELAYED_LINE) {
-    std::size_t keep = pending_.size() % MAX_RELAYED_LINE;
-    std::size_t cut = pending_.size() - keep;
-    while (cut > 0 && (static_cast<unsigned char>(pending_[cut]) & 0xC0) == 0x80)
-      --cut;
+    const std::size_t keep = pending_.size() % MAX_RELAYED_LINE;
+    const std::size_t cut = character_boundary(pending_, pending_.size() - keep);
     if (!emit(std::string_view(pending_).substr(0, cut)))
       return false;
     pending_.erase(0, cut);

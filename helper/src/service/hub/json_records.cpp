@@ -93,9 +93,9 @@ class FlatRecordReader final : public nlohmann::json_sax<Json> {
 template <std::size_t N>
 std::optional<std::array<std::string, N>> read_record(std::string_view body,
                                                       const std::array<const char*, N>& fields) {
-  // The parser stops at a NUL byte as if the input ended there; valid JSON
-  // text never holds one.
-  if (body.find('\0') != std::string_view::npos)
+  // The parser stops at a NUL byte as if the input ended there, and skips a
+  // leading byte-order mark; JSON text holds neither.
+  if (body.find('\0') != std::string_view::npos || body.starts_with("\xEF\xBB\xBF"))
     return std::nullopt;
   FlatRecordReader<N> reader(fields);
   const bool parsed =
