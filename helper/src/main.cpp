@@ -50,8 +50,8 @@ Result<void> run_service_mode() {
     return owner.error();
 
   // Only the main thread, which drives the service, takes SIGTERM and SIGINT:
-  // the runtime's threads start with them blocked, and once the service has
-  // returned they are blocked here too, so a late signal cannot end the stop.
+  // the runtime's threads start with them blocked, and the service blocks
+  // them here too once its stop has begun.
   const sigset_t signals = shutdown_signals();
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   auto runtime = service::runtime::Runtime::create();
@@ -73,7 +73,6 @@ Result<void> run_service_mode() {
                           }
                         });
   (*runtime)->main_context().run();
-  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   runtime->reset();
   return outcome;
 }

@@ -170,6 +170,26 @@ TEST(Shutdown, InFlightRequestIsAnsweredAndFurtherSignalsChangeNothing) {
   EXPECT_TRUE(exited_zero(*status));
 }
 
+// True once `pid` has exited, whether or not it was collected yet.
+bool has_exited(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+         info.si_pid == pid;
+}
+
+TEST(Shutdown, SignalsUntilTheVeryEndStillGiveACleanExit) {
+  HelperService service;
+  // SIGTERM without pause until the process is gone: none of them, however
+  // late, may end the stop with the signal's default action.
+  while (!has_exited(service.pid())) {
+    ::kill(service.pid(), SIGTERM);
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
+  const auto status = service.wait_for(20);
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(exited_zero(*status)) << "wait status " << *status;
+}
+
 TEST(Shutdown, HalfAnHttp2PrefaceIsClosedLikeAnIdleConnection) {
   HelperService service;
   // A client that sent half the preface has no request in flight.

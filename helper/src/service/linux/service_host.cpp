@@ -12,6 +12,8 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <pthread.h>
+
 #include <csignal>
 
 namespace service::linux {
@@ -19,6 +21,14 @@ namespace service::linux {
 namespace asio = boost::asio;
 
 namespace {
+
+void block_shutdown_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
 
 Result<void> listen_for(asio::signal_set& signals, int number, const char* context) {
   boost::system::error_code failure;
@@ -44,9 +54,6 @@ asio::awaitable<void> accept_connections(AuthorizedIncoming& incoming, http::Htt
 }  // namespace
 
 asio::awaitable<Result<void>> run_service(Owner owner, runtime::Runtime& runtime) {
-  // Both sets stay alive until this returns, so a further signal during the
-  // stop is queued to them instead of ending the process; after that, main
-  // keeps the signals blocked.
   asio::signal_set terminate(runtime.main_context());
   if (auto listening = listen_for(terminate, SIGTERM, "listen for SIGTERM"); !listening) {
     co_return listening.error();
@@ -69,6 +76,10 @@ asio::awaitable<Result<void>> run_service(Owner owner, runtime::Runtime& runtime
     co_await (accept_connections(**incoming, server, runtime.worker_executor()) ||
               shutdown_trigger(terminate, interrupt));
   }
+  // The trigger has fired for good. Later signals stay blocked and pending on
+  // this thread (the only one that takes them), so they change nothing, also
+  // once the sets are gone and the signals' default actions are back.
+  block_shutdown_signals();
   (*incoming)->close();
   server.begin_shutdown();
   co_await server.wait_until_all_closed();
