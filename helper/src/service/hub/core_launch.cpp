@@ -63,7 +63,11 @@ Result<SpawnedCore> spawn_core(const VerifiedCore& core, const std::string& addr
       fail_in_child(report_write.get());
     // Whatever the helper itself inherited without close-on-exec stays here.
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-    ::sigaction(SIGPIPE, &default_action, nullptr);
+    // SIGPIPE as the Core expects it. SIGTERM and SIGINT too: once the real
+    // user ID is the owner's, the owner may signal this child, and before the
+    // exec the helper's own handler would take it as the helper's shutdown.
+    for (const int number : {SIGPIPE, SIGTERM, SIGINT})
+      ::sigaction(number, &default_action, nullptr);
     // The runtime's threads may block signals; the Core must hear SIGTERM.
     ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
     if (::setresgid(owner.gid, 0, 0) != 0)
