@@ -202,5 +202,33 @@ TEST_F(Routes, Http2RequestsWithoutTheirPseudoHeadersAreReset) {
   }
 }
 
+TEST_F(Routes, Http2BodiesThatDisagreeWithTheirLengthAreReset) {
+  const std::string body = R"({"sessionId":"0123456789abcdef0123456789abcdef"})";
+  const auto stop = [](std::size_t length) {
+    return Fields{{":method", "POST"},
+                  {":scheme", "http"},
+                  {":path", "/stop"},
+                  {"content-length", std::to_string(length)}};
+  };
+  struct Case {
+    Fields fields;
+    std::string body;
+    int status;
+  };
+  const Case cases[] = {
+      {stop(body.size()), body, 200},
+      {stop(body.size() + 1), body, 0},
+      {stop(body.size() - 1), body, 0},
+      {stop(body.size()), "", 0},
+  };
+  for (const auto& c : cases) {
+    const int fd = connect_as(kOwnerUid, kOwnerGid);
+    const H2Reply reply = h2_exchange(fd, c.fields, c.body);
+    ::close(fd);
+    EXPECT_EQ(reply.status, c.status) << c.fields.back().second << " " << c.body.size();
+    EXPECT_EQ(reply.reset, c.status == 0);
+  }
+}
+
 }  // namespace
 }  // namespace testing_support

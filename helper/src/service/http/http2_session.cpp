@@ -128,7 +128,7 @@ struct Http2Callbacks {
     auto* request = stream(self(user_data), stream_id);
     if (request == nullptr || !request->reading_body)
       return 0;  // unwanted bodies are dropped
-    if (request->body.size() + length > request->reading.limit) {
+    if (request->body.size() + length > request->reading.length) {
       request->body_overflow = true;
     } else {
       request->body.append(reinterpret_cast<const char*>(data), length);
@@ -254,10 +254,13 @@ void Http2Session::on_request_end(std::int32_t stream_id) {
   if (request == nullptr || !request->reading_body)
     return;
   request->reading_body = false;
-  std::optional<std::string> body;
-  if (!request->body_overflow)
-    body = std::move(request->body);
-  answer(stream_id, request->reading.then(std::move(body)));
+  // DATA that adds up to anything but the declared Content-Length makes the
+  // request malformed: it is reset, never decoded.
+  if (request->body_overflow || request->body.size() != request->reading.length) {
+    nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_PROTOCOL_ERROR);
+    return;
+  }
+  answer(stream_id, request->reading.then(std::move(request->body)));
 }
 
 void Http2Session::answer(std::int32_t stream_id, Answer answer) {

@@ -47,10 +47,11 @@ struct BlockingWork {
 
 using Answer = std::variant<Response, BlockingWork>;
 
-// Asks the server to read the body (at most `limit` bytes) and hand it over;
-// an empty body argument means it could not be read.
+// Asks the server to read the body, which the request declared (and the
+// route accepted) to be `length` bytes, and hand it over; an empty body
+// argument means it could not be read.
 struct ReadBody {
-  std::size_t limit = 0;
+  std::size_t length = 0;
   std::function<Answer(std::optional<std::string> body)> then;
 };
 

@@ -192,7 +192,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
             co_return;
         }
         h1::request_parser<h1::string_body> body_parser(std::move(parser));
-        body_parser.body_limit(read->limit);
+        body_parser.body_limit(read->length);
         auto [read_failure, read_count] = co_await h1::async_read(
             socket_, buffer, body_parser, asio::as_tuple(asio::use_awaitable));
         body_pending = false;

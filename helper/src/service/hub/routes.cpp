@@ -73,7 +73,7 @@ RouteOutcome json_route(const RequestHead& head, std::string_view name,
   if (!content_type_is_json(head))
     return Refusal(RefusalKind::UnsupportedMediaType);
   http::ReadBody read;
-  read.limit = static_cast<std::size_t>(std::get<std::uint64_t>(length));
+  read.length = static_cast<std::size_t>(std::get<std::uint64_t>(length));
   read.then = [decode, request](std::optional<std::string> body) -> http::Answer {
     if (!body)
       return handle_rejection(Refusal(RefusalKind::BodyReadError));
