@@ -9,7 +9,10 @@ start_sandboxed_helper "$bin" /run/korvane-bench $owner
 address=/tmp/KorvaneVeskSocket_1.sock
 python3 -c "import os,socket,time; s=socket.socket(socket.AF_UNIX); s.bind('$address'); os.chown('$address',$owner,$owner); s.listen(64); time.sleep(600)" &
 client=$!
-until [ -S "$address" ]; do sleep 0.05; done
+until [ -S "$address" ]; do
+  kill -0 "$client" 2>/dev/null || { echo "the Core's client did not start" >&2; exit 1; }
+  sleep 0.05
+done
 times=()
 for i in $(seq 1 9); do
   times+=("$(setpriv --reuid=$owner --regid=$owner --clear-groups curl -sS -o /dev/null \

@@ -31,7 +31,10 @@ core.recv(16)
 core.recv(16)  # until the Core goes away
 PY
 client=$!
-until [ -S "$address" ]; do sleep 0.05; done
+until [ -S "$address" ]; do
+  kill -0 "$client" 2>/dev/null || { echo "the Core's client did not start" >&2; exit 1; }
+  sleep 0.05
+done
 
 digest=$(sha256sum /run/korvane-demo/KorvaneVeskCore | cut -d' ' -f1)
 session=0123456789abcdef0123456789abcdef
