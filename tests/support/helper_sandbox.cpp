@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -65,16 +66,29 @@ void enter_helper_sandbox() {
   ship(core, shipped_core());
 }
 
+namespace {
+
+// The owner, and the sanitizers' settings of a sanitizer build, which then
+// reach the helper and the Core it starts.
+std::vector<std::string> helper_environment() {
+  std::vector<std::string> env{"KORVANE_HELPER_OWNER_UID=4242", "KORVANE_HELPER_OWNER_GID=4242",
+                               "PATH=/usr/bin:/bin"};
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name))
+      env.push_back(std::string(name) + "=" + value);
+  }
+  return env;
+}
+
+}  // namespace
+
 HelperService::HelperService() : HelperService(Options{}) {}
 
 HelperService::HelperService(Options options) {
   SpawnOptions spawn;
   spawn.gid = kOwnerGid;
   spawn.open_file_limit = options.open_file_limit;
-  child_.emplace(std::vector<std::string>{shipped_helper()},
-                 std::vector<std::string>{"KORVANE_HELPER_OWNER_UID=4242",
-                                          "KORVANE_HELPER_OWNER_GID=4242", "PATH=/usr/bin:/bin"},
-                 spawn);
+  child_.emplace(std::vector<std::string>{shipped_helper()}, helper_environment(), spawn);
   if (!options.wait_until_ready)
     return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
