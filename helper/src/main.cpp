@@ -36,14 +36,6 @@ void open_missing_standard_descriptors() {
   }
 }
 
-sigset_t shutdown_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  return set;
-}
-
 Result<void> run_service_mode() {
   auto owner = linux::owner_from_env();
   if (!owner)
@@ -52,7 +44,7 @@ Result<void> run_service_mode() {
   // Only the main thread, which drives the service, takes SIGTERM and SIGINT:
   // the runtime's threads start with them blocked, and the service blocks
   // them here too once its stop has begun.
-  const sigset_t signals = shutdown_signals();
+  const sigset_t signals = linux::shutdown_signals();
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   auto runtime = service::runtime::Runtime::create();
   ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);

@@ -22,14 +22,6 @@ namespace asio = boost::asio;
 
 namespace {
 
-void block_shutdown_signals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
 Result<void> listen_for(asio::signal_set& signals, int number, const char* context) {
   boost::system::error_code failure;
   signals.add(number, failure);
@@ -52,6 +44,14 @@ asio::awaitable<void> accept_connections(AuthorizedIncoming& incoming, http::Htt
 }
 
 }  // namespace
+
+sigset_t shutdown_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  return signals;
+}
 
 asio::awaitable<Result<void>> run_service(Owner owner, runtime::Runtime& runtime) {
   asio::signal_set terminate(runtime.main_context());
@@ -79,7 +79,8 @@ asio::awaitable<Result<void>> run_service(Owner owner, runtime::Runtime& runtime
   // The trigger has fired for good. Later signals stay blocked and pending on
   // this thread (the only one that takes them), so they change nothing, also
   // once the sets are gone and the signals' default actions are back.
-  block_shutdown_signals();
+  const sigset_t signals = shutdown_signals();
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   (*incoming)->close();
   server.begin_shutdown();
   co_await server.wait_until_all_closed();
