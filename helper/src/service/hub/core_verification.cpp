@@ -1,6 +1,7 @@
 #include "service/hub/core_verification.hpp"
 
 #include "common/executable_path.hpp"
+#include "common/parent_directory.hpp"
 #include "service/hub/core_digest.hpp"
 
 #include <fcntl.h>
@@ -16,18 +17,6 @@ namespace service::hub {
 
 namespace {
 
-// The parent of a path as the helper understands it; empty when it has none.
-std::optional<std::string> parent_of(const std::string& path) {
-  if (path.empty() || path == "/")
-    return std::nullopt;
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return std::string();
-  if (slash == 0)
-    return std::string("/");
-  return path.substr(0, slash);
-}
-
 bool only_root_can_change(const struct stat& status) {
   return status.st_uid == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
@@ -38,7 +27,7 @@ Result<std::string> core_path() {
   auto helper = executable_path();
   if (!helper)
     return helper.error();
-  auto parent = parent_of(*helper);
+  auto parent = parent_directory(*helper);
   if (!parent)
     return Error("helper executable has no parent directory");
   if (!parent->empty() && !parent->ends_with('/'))
@@ -80,7 +69,7 @@ Result<VerifiedCore> verify_core() {
   auto path = core_path();
   if (!path)
     return path.error();
-  auto directory = parent_of(*path);
+  auto directory = parent_directory(*path);
   if (!directory)
     return Error("Core executable has no parent directory");
   UniqueFd file(::open(path->c_str(), O_RDONLY | O_CLOEXEC));

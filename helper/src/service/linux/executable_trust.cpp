@@ -1,5 +1,6 @@
 #include "service/linux/executable_trust.hpp"
 
+#include "common/parent_directory.hpp"
 #include "common/utf8.hpp"
 
 #include <sys/stat.h>
@@ -11,15 +12,6 @@
 namespace service::linux {
 
 namespace {
-
-std::optional<std::string> parent_directory(std::string_view path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string_view::npos || path == "/")
-    return std::nullopt;
-  if (slash == 0)
-    return std::string("/");
-  return std::string(path.substr(0, slash));
-}
 
 Error refusal(std::string_view path) {
   return Error(decode_utf8_lossy(path) +
@@ -60,13 +52,15 @@ Result<void> check_ancestor(const std::string& path) {
 
 Result<void> ensure_only_root_can_change(std::string_view executable) {
   const auto directory = parent_directory(executable);
-  if (!directory)
+  // A bare name has no directory that could be inspected.
+  if (!directory || directory->empty())
     return Error("helper executable has no parent directory");
   if (auto checked = check_root_only(std::string(executable)); !checked)
     return checked;
   if (auto checked = check_root_only(*directory); !checked)
     return checked;
-  for (auto above = parent_directory(*directory); above; above = parent_directory(*above)) {
+  for (auto above = parent_directory(*directory); above && !above->empty();
+       above = parent_directory(*above)) {
     if (auto checked = check_ancestor(*above); !checked)
       return checked;
   }
