@@ -5,7 +5,7 @@
 namespace service::hub {
 namespace {
 
-http::RequestHead with_headers(std::vector<http::Header> headers) {
+http::RequestHead with_headers(std::vector<http::HeaderView> headers) {
   http::RequestHead head;
   head.method = "POST";
   head.target = "/start";
@@ -42,7 +42,7 @@ TEST(PathMatching, OneOptionalTrailingSlashAndNothingElse) {
 }
 
 TEST(ContentLength, ReadsAsThePostRoutesRequire) {
-  using Headers = std::vector<http::Header>;
+  using Headers = std::vector<http::HeaderView>;
   struct Case {
     Headers headers;
     std::variant<std::uint64_t, RefusalKind> expected;
@@ -93,7 +93,7 @@ TEST(ContentType, AcceptsJsonWithAnyParameters) {
       {"application /json", false},
   };
   for (const auto& c : cases) {
-    std::vector<http::Header> headers;
+    std::vector<http::HeaderView> headers;
     if (c.value)
       headers.push_back({"Content-Type", *c.value});
     EXPECT_EQ(content_type_is_json(with_headers(headers)), c.accepted) << c.value.value_or("-");

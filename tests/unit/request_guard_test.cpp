@@ -5,7 +5,7 @@
 namespace service::hub {
 namespace {
 
-std::optional<RefusalKind> guard(std::vector<http::Header> headers) {
+std::optional<RefusalKind> guard(std::vector<http::HeaderView> headers) {
   http::RequestHead head;
   head.method = "GET";
   head.target = "/logs";
@@ -71,7 +71,7 @@ TEST(RequestGuard, OnlyTheFirstOfEachHeaderCounts) {
 
 TEST(RequestGuard, AnyOriginIsRefusedButUnreadableHeadersComeFirst) {
   struct Case {
-    std::vector<http::Header> headers;
+    std::vector<http::HeaderView> headers;
     std::optional<RefusalKind> outcome;
   };
   const Case cases[] = {

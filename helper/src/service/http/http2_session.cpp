@@ -1,17 +1,16 @@
 #include "service/http/http2_session.hpp"
 
 #include "service/http/blocking_call.hpp"
+#include "service/http/outgoing_reply.hpp"
 
 #include <nghttp2/nghttp2.h>
-#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/buffer.hpp>
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/use_awaitable.hpp>
-#include <boost/asio/write.hpp>
+#include <boost/asio/post.hpp>
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -20,13 +19,51 @@ namespace service::http {
 
 namespace asio = boost::asio;
 
+namespace {
+
+// What one pass of the write loop gathers from nghttp2 before writing it.
+constexpr std::size_t kWriteChunk = 64 * 1024;
+// An idle session gives back a write buffer larger than this.
+constexpr std::size_t kKeptWriteBuffer = 4096;
+
+// Every session on a loop reads into this and hands the bytes to nghttp2 at
+// once, so no connection holds a read buffer of its own.
+std::array<std::uint8_t, 16384>& read_buffer() {
+  static thread_local std::array<std::uint8_t, 16384> bytes;
+  return bytes;
+}
+
+struct CallbacksDeleter {
+  void operator()(nghttp2_session_callbacks* callbacks) const {
+    nghttp2_session_callbacks_del(callbacks);
+  }
+};
+struct OptionDeleter {
+  void operator()(nghttp2_option* option) const { nghttp2_option_del(option); }
+};
+
+}  // namespace
+
 struct Http2Session::Stream {
-  RequestHead head;
-  std::string method;
-  std::string path;
+  // Where a field lies in `fields`.
+  struct Span {
+    std::uint32_t name_at, name_length, value_at, value_length;
+  };
+
+  std::int32_t id = 0;
+  std::list<Stream>::iterator self;
+
+  // The request's fields as they arrive, in one block; viewed once complete.
+  std::string fields;
+  std::vector<Span> headers;
+  std::optional<Span> method;
+  std::optional<Span> path;
   bool has_scheme = false;
   bool saw_regular_header = false;
   bool malformed = false;
+  std::size_t header_bytes = 0;
+  bool too_large = false;
+  bool head_request = false;
 
   bool reading_body = false;
   ReadBody reading;
@@ -35,60 +72,77 @@ struct Http2Session::Stream {
 
   std::string response_body;
   std::size_t response_sent = 0;
-};
 
-namespace {
-
-bool is_connection_specific(std::string_view name) {
-  return name == "connection" || name == "keep-alive" || name == "proxy-connection" ||
-         name == "transfer-encoding" || name == "upgrade";
-}
-
-std::string lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c + 32);
+  std::string_view name(const Span& span) const {
+    return std::string_view(fields).substr(span.name_at, span.name_length);
   }
-  return text;
-}
-
-}  // namespace
+  std::string_view value(const Span& span) const {
+    return std::string_view(fields).substr(span.value_at, span.value_length);
+  }
+  Span store(std::string_view key, std::string_view text) {
+    Span span{static_cast<std::uint32_t>(fields.size()), static_cast<std::uint32_t>(key.size()),
+              static_cast<std::uint32_t>(fields.size() + key.size()),
+              static_cast<std::uint32_t>(text.size())};
+    fields.append(key);
+    fields.append(text);
+    return span;
+  }
+  void forget_fields() {
+    std::string().swap(fields);
+    std::vector<Span>().swap(headers);
+  }
+};
 
 // The nghttp2 callbacks; `user_data` is the session.
 struct Http2Callbacks {
   static Http2Session& self(void* user_data) { return *static_cast<Http2Session*>(user_data); }
 
-  static Http2Session::Stream* stream(Http2Session& session, std::int32_t id) {
-    auto found = session.streams_.find(id);
-    return found == session.streams_.end() ? nullptr : found->second.get();
+  static Http2Session::Stream* stream(nghttp2_session* session, std::int32_t id) {
+    return static_cast<Http2Session::Stream*>(nghttp2_session_get_stream_user_data(session, id));
   }
 
-  static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
-    if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
-      self(user_data).streams_[frame->hd.stream_id] = std::make_unique<Http2Session::Stream>();
-    }
+  static bool is_request(const nghttp2_frame* frame) {
+    return frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST;
+  }
+
+  static int on_begin_headers(nghttp2_session* session, const nghttp2_frame* frame,
+                              void* user_data) {
+    if (!is_request(frame))
+      return 0;
+    auto& streams = self(user_data).streams_;
+    auto& opened = streams.emplace_front();
+    opened.self = streams.begin();
+    opened.id = frame->hd.stream_id;
+    nghttp2_session_set_stream_user_data(session, opened.id, &opened);
     return 0;
   }
 
-  static int on_header(nghttp2_session*, const nghttp2_frame* frame, const std::uint8_t* name,
-                       std::size_t name_length, const std::uint8_t* value, std::size_t value_length,
-                       std::uint8_t, void* user_data) {
-    if (frame->hd.type != NGHTTP2_HEADERS || frame->headers.cat != NGHTTP2_HCAT_REQUEST) {
-      return 0;  // trailers are not looked at
-    }
-    auto* request = stream(self(user_data), frame->hd.stream_id);
-    if (request == nullptr)
+  static int on_header(nghttp2_session* session, const nghttp2_frame* frame,
+                       const std::uint8_t* name, std::size_t name_length, const std::uint8_t* value,
+                       std::size_t value_length, std::uint8_t, void*) {
+    if (!is_request(frame))
+      return 0;  // trailers are not looked at, nor kept
+    auto* request = stream(session, frame->hd.stream_id);
+    if (request == nullptr || request->too_large)
       return 0;
+    // Counted as SETTINGS_MAX_HEADER_LIST_SIZE counts: a one-byte reference
+    // to a long table entry costs what the entry costs.
+    request->header_bytes += name_length + value_length + 32;
+    if (request->header_bytes > MAX_HEADER_BYTES) {
+      request->too_large = true;
+      request->forget_fields();
+      return 0;
+    }
     const std::string_view key(reinterpret_cast<const char*>(name), name_length);
-    std::string text(reinterpret_cast<const char*>(value), value_length);
+    const std::string_view text(reinterpret_cast<const char*>(value), value_length);
     if (!key.empty() && key.front() == ':') {
       // Pseudo-headers come first, once each, and only the request's own.
       if (request->saw_regular_header)
         request->malformed = true;
-      if (key == ":method" && request->method.empty()) {
-        request->method = std::move(text);
-      } else if (key == ":path" && request->path.empty()) {
-        request->path = std::move(text);
+      if (key == ":method" && !request->method) {
+        request->method = request->store({}, text);
+      } else if (key == ":path" && !request->path) {
+        request->path = request->store({}, text);
       } else if (key == ":scheme" && !request->has_scheme) {
         request->has_scheme = true;
       } else if (key != ":authority") {
@@ -97,35 +151,32 @@ struct Http2Callbacks {
       return 0;
     }
     request->saw_regular_header = true;
-    if (lower(std::string(key)) != key || is_connection_specific(key))
+    const bool lower_case =
+        std::none_of(key.begin(), key.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    if (!lower_case || is_connection_specific(key))
       request->malformed = true;
-    request->head.headers.push_back({std::string(key), std::move(text)});
+    request->headers.push_back(request->store(key, text));
     return 0;
   }
 
-  static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
-    auto& session = self(user_data);
+  static int on_frame_recv(nghttp2_session* session, const nghttp2_frame* frame, void* user_data) {
+    auto* request = stream(session, frame->hd.stream_id);
+    if (request == nullptr)
+      return 0;
     const bool ends_stream = (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
-    switch (frame->hd.type) {
-      case NGHTTP2_HEADERS:
-        if (frame->headers.cat == NGHTTP2_HCAT_REQUEST)
-          session.on_request_head(frame->hd.stream_id);
-        if (ends_stream)
-          session.on_request_end(frame->hd.stream_id);
-        break;
-      case NGHTTP2_DATA:
-        if (ends_stream)
-          session.on_request_end(frame->hd.stream_id);
-        break;
-      default:
-        break;
+    if (is_request(frame))
+      self(user_data).on_request_head(*request);
+    if (ends_stream && (frame->hd.type == NGHTTP2_HEADERS || frame->hd.type == NGHTTP2_DATA)) {
+      // The head may have been refused meanwhile, and the stream with it.
+      if ((request = stream(session, frame->hd.stream_id)) != nullptr)
+        self(user_data).on_request_end(*request);
     }
     return 0;
   }
 
-  static int on_data_chunk(nghttp2_session*, std::uint8_t, std::int32_t stream_id,
-                           const std::uint8_t* data, std::size_t length, void* user_data) {
-    auto* request = stream(self(user_data), stream_id);
+  static int on_data_chunk(nghttp2_session* session, std::uint8_t, std::int32_t stream_id,
+                           const std::uint8_t* data, std::size_t length, void*) {
+    auto* request = stream(session, stream_id);
     if (request == nullptr || !request->reading_body)
       return 0;  // unwanted bodies are dropped
     if (request->body.size() + length > request->reading.length) {
@@ -136,19 +187,27 @@ struct Http2Callbacks {
     return 0;
   }
 
-  static int on_stream_close(nghttp2_session*, std::int32_t stream_id, std::uint32_t,
+  static int on_stream_close(nghttp2_session* session, std::int32_t stream_id, std::uint32_t,
                              void* user_data) {
-    self(user_data).streams_.erase(stream_id);
+    auto* closed = stream(session, stream_id);
+    if (closed == nullptr)
+      return 0;
+    auto& owner = self(user_data);
+    owner.unsent_body_bytes_ -= closed->response_body.size() - closed->response_sent;
+    nghttp2_session_set_stream_user_data(session, stream_id, nullptr);
+    owner.streams_.erase(closed->self);
     return 0;
   }
 
   static ssize_t read_body(nghttp2_session*, std::int32_t, std::uint8_t* buffer, std::size_t length,
-                           std::uint32_t* data_flags, nghttp2_data_source* source, void*) {
+                           std::uint32_t* data_flags, nghttp2_data_source* source,
+                           void* user_data) {
     auto* response = static_cast<Http2Session::Stream*>(source->ptr);
     const std::size_t left = response->response_body.size() - response->response_sent;
     const std::size_t count = std::min(left, length);
     std::memcpy(buffer, response->response_body.data() + response->response_sent, count);
     response->response_sent += count;
+    self(user_data).unsent_body_bytes_ -= count;
     if (response->response_sent == response->response_body.size()) {
       *data_flags |= NGHTTP2_DATA_FLAG_EOF;
     }
@@ -156,111 +215,236 @@ struct Http2Callbacks {
   }
 };
 
-Http2Session::Http2Session(Socket socket, std::shared_ptr<const RequestHandler> handler,
-                           runtime::BlockingPool& pool)
-    : socket_(std::move(socket)), handler_(std::move(handler)), pool_(pool) {
-  nghttp2_session_callbacks* callbacks = nullptr;
-  nghttp2_option* option = nullptr;
-  if (nghttp2_session_callbacks_new(&callbacks) != 0)
+void Http2Session::SessionDeleter::operator()(nghttp2_session* session) const {
+  nghttp2_session_del(session);
+}
+
+Http2Session::Http2Session(Socket socket, SessionContext context)
+    : socket_(std::move(socket)), context_(std::move(context)) {
+  nghttp2_session_callbacks* made_callbacks = nullptr;
+  if (nghttp2_session_callbacks_new(&made_callbacks) != 0)
     throw std::bad_alloc();
-  if (nghttp2_option_new(&option) != 0) {
-    nghttp2_session_callbacks_del(callbacks);
+  std::unique_ptr<nghttp2_session_callbacks, CallbacksDeleter> callbacks(made_callbacks);
+  nghttp2_option* made_option = nullptr;
+  if (nghttp2_option_new(&made_option) != 0)
     throw std::bad_alloc();
-  }
-  nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks,
-                                                          &Http2Callbacks::on_begin_headers);
-  nghttp2_session_callbacks_set_on_header_callback(callbacks, &Http2Callbacks::on_header);
-  nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, &Http2Callbacks::on_frame_recv);
-  nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks,
-                                                            &Http2Callbacks::on_data_chunk);
-  nghttp2_session_callbacks_set_on_stream_close_callback(callbacks,
-                                                         &Http2Callbacks::on_stream_close);
+  std::unique_ptr<nghttp2_option, OptionDeleter> option(made_option);
+
+  auto* table = callbacks.get();
+  nghttp2_session_callbacks_set_on_begin_headers_callback(table, &Http2Callbacks::on_begin_headers);
+  nghttp2_session_callbacks_set_on_header_callback(table, &Http2Callbacks::on_header);
+  nghttp2_session_callbacks_set_on_frame_recv_callback(table, &Http2Callbacks::on_frame_recv);
+  nghttp2_session_callbacks_set_on_data_chunk_recv_callback(table, &Http2Callbacks::on_data_chunk);
+  nghttp2_session_callbacks_set_on_stream_close_callback(table, &Http2Callbacks::on_stream_close);
   // The route filter decides about Host, Content-Length and the like; what
   // HTTP/2 itself requires of a request is checked here.
-  nghttp2_option_set_no_http_messaging(option, 1);
-  const int created = nghttp2_session_server_new2(&session_, callbacks, this, option);
-  nghttp2_option_del(option);
-  nghttp2_session_callbacks_del(callbacks);
-  if (created != 0)
+  nghttp2_option_set_no_http_messaging(option.get(), 1);
+  // Closed streams are kept only for the priority tree, which nobody uses:
+  // kept, they would grow a long-lived connection with every request.
+  nghttp2_option_set_no_closed_streams(option.get(), 1);
+
+  nghttp2_session* made_session = nullptr;
+  if (nghttp2_session_server_new2(&made_session, table, this, option.get()) != 0)
     throw std::bad_alloc();
-  nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, nullptr, 0);
+  session_.reset(made_session);
+  const nghttp2_settings_entry settings[] = {
+      {NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS, MAX_CONCURRENT_STREAMS},
+      {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, static_cast<std::uint32_t>(MAX_HEADER_BYTES)},
+  };
+  nghttp2_submit_settings(session_.get(), NGHTTP2_FLAG_NONE, settings, std::size(settings));
 }
 
-Http2Session::~Http2Session() {
-  nghttp2_session_del(session_);
+Http2Session::~Http2Session() = default;
+
+void Http2Session::start(std::string_view received) {
+  feed(reinterpret_cast<const std::uint8_t*>(received.data()), received.size());
+  pump();
 }
 
-asio::awaitable<void> Http2Session::run(std::string preface) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(preface.data());
-  if (nghttp2_session_mem_recv(session_, bytes, preface.size()) < 0)
-    closed_ = true;
-  std::array<std::uint8_t, 16384> buffer;
-  while (!closed_) {
-    flush();
-    if (finished() && !writing_)
-      break;
-    auto [failure, count] =
-        co_await socket_.async_read_some(asio::buffer(buffer), asio::as_tuple(asio::use_awaitable));
-    if (failure)
-      break;
-    if (nghttp2_session_mem_recv(session_, buffer.data(), count) < 0) {
-      // Let a GOAWAY that nghttp2 queued for the protocol error go out.
-      if (!writing_)
-        co_await write_pending();
-      break;
-    }
-  }
-  closed_ = true;
-  boost::system::error_code ignored;
-  socket_.shutdown(Socket::shutdown_both, ignored);
-  socket_.close(ignored);
+Awaitable<void> Http2Session::finished() {
+  if (closed_)
+    co_return;
+  asio::use_awaitable_t<Executor> token;
+  co_await asio::async_initiate<decltype(token), void()>(
+      [this](auto handler) { on_finished_.emplace(std::move(handler)); }, token);
 }
 
 void Http2Session::shut_down() {
   if (closed_)
     return;
-  nghttp2_submit_goaway(session_, NGHTTP2_FLAG_NONE,
-                        nghttp2_session_get_last_proc_stream_id(session_), NGHTTP2_NO_ERROR,
+  nghttp2_submit_goaway(session_.get(), NGHTTP2_FLAG_NONE,
+                        nghttp2_session_get_last_proc_stream_id(session_.get()), NGHTTP2_NO_ERROR,
                         nullptr, 0);
-  flush();
+  pump();
 }
 
-void Http2Session::on_request_head(std::int32_t stream_id) {
-  auto* request = Http2Callbacks::stream(*this, stream_id);
-  if (request == nullptr)
+void Http2Session::feed(const std::uint8_t* data, std::size_t length) {
+  // On a protocol error nghttp2 may have queued a GOAWAY: it goes out, then
+  // the connection ends.
+  if (nghttp2_session_mem_recv(session_.get(), data, length) < 0)
+    failed_ = true;
+}
+
+void Http2Session::pump() {
+  flush();
+  if (!failed_)
+    read_available();
+  if (closed_ || write_waiting_ || pending_sent_ < pending_.size())
     return;
-  if (request->malformed || request->method.empty() || request->path.empty() ||
-      !request->has_scheme || request->method == "CONNECT") {
-    nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_PROTOCOL_ERROR);
+  if (failed_ || (nghttp2_session_want_read(session_.get()) == 0 &&
+                  nghttp2_session_want_write(session_.get()) == 0)) {
+    close();
+  }
+}
+
+void Http2Session::flush() {
+  if (closed_ || write_waiting_)
+    return;
+  for (;;) {
+    if (pending_sent_ == pending_.size()) {
+      pending_.clear();
+      pending_sent_ = 0;
+      // Gather what nghttp2 has queued; each piece is valid until the next call.
+      while (pending_.size() < kWriteChunk) {
+        const std::uint8_t* data = nullptr;
+        const ssize_t length = nghttp2_session_mem_send(session_.get(), &data);
+        if (length < 0) {
+          failed_ = true;
+          break;
+        }
+        if (length == 0)
+          break;
+        pending_.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+      }
+      if (pending_.empty())
+        break;
+    }
+    boost::system::error_code failure;
+    const std::size_t written = socket_.write_some(
+        asio::buffer(pending_.data() + pending_sent_, pending_.size() - pending_sent_), failure);
+    if (failure == asio::error::would_block) {
+      // The client does not take what it is sent: wait, and read nothing
+      // more from it meanwhile.
+      write_waiting_ = true;
+      socket_.async_wait(Socket::wait_write,
+                         [self = shared_from_this()](boost::system::error_code waited) {
+                           self->write_waiting_ = false;
+                           if (waited) {
+                             self->close();
+                             return;
+                           }
+                           self->pump();
+                         });
+      return;
+    }
+    if (failure) {
+      close();
+      return;
+    }
+    pending_sent_ += written;
+  }
+  if (pending_.capacity() > kKeptWriteBuffer)
+    std::string().swap(pending_);
+}
+
+void Http2Session::read_available() {
+  while (!closed_ && !failed_ && !read_waiting_ && !write_waiting_ &&
+         nghttp2_session_want_read(session_.get()) != 0) {
+    auto& buffer = read_buffer();
+    boost::system::error_code failure;
+    const std::size_t count = socket_.read_some(asio::buffer(buffer), failure);
+    if (failure == asio::error::would_block) {
+      read_waiting_ = true;
+      socket_.async_wait(Socket::wait_read,
+                         [self = shared_from_this()](boost::system::error_code waited) {
+                           self->read_waiting_ = false;
+                           if (waited) {
+                             self->close();
+                             return;
+                           }
+                           self->pump();
+                         });
+      return;
+    }
+    if (failure) {
+      // The client has gone; what it asked for is not sent.
+      close();
+      return;
+    }
+    feed(buffer.data(), count);
+    flush();
+  }
+}
+
+void Http2Session::close() {
+  if (closed_)
+    return;
+  closed_ = true;
+  boost::system::error_code ignored;
+  socket_.shutdown(Socket::shutdown_both, ignored);
+  socket_.close(ignored);
+  if (on_finished_) {
+    auto done = std::move(*on_finished_);
+    on_finished_.reset();
+    asio::post(socket_.get_executor(), std::move(done));
+  }
+}
+
+void Http2Session::on_request_head(Stream& stream) {
+  if (stream.too_large) {
+    Response refusal;
+    refusal.status = 431;
+    respond(stream.id, std::move(refusal));
     return;
   }
-  request->head.method = request->method;
-  request->head.target = request->path;
-  HeadVerdict verdict = handler_->on_head(request->head);
+  if (stream.malformed || !stream.method || !stream.path || !stream.has_scheme ||
+      stream.value(*stream.method) == "CONNECT") {
+    refuse(stream.id, NGHTTP2_PROTOCOL_ERROR);
+    return;
+  }
+  // Replies pile up for a client that does not read them: it may ask again
+  // once it has.
+  if (unsent_body_bytes_ > MAX_UNSENT_BODY_BYTES) {
+    refuse(stream.id, NGHTTP2_REFUSED_STREAM);
+    return;
+  }
+  RequestHead head;
+  head.method = stream.value(*stream.method);
+  head.target = stream.value(*stream.path);
+  head.headers.reserve(stream.headers.size());
+  for (const auto& span : stream.headers)
+    head.headers.push_back({stream.name(span), stream.value(span)});
+  stream.head_request = head.method == "HEAD";
+  HeadVerdict verdict = context_.handler.on_head(head);
+  stream.forget_fields();
   if (auto* read = std::get_if<ReadBody>(&verdict)) {
-    request->reading_body = true;
-    request->reading = std::move(*read);
+    stream.reading_body = true;
+    stream.reading = std::move(*read);
     return;
   }
   if (auto* response = std::get_if<Response>(&verdict)) {
-    answer(stream_id, std::move(*response));
+    answer(stream.id, std::move(*response));
   } else {
-    answer(stream_id, std::move(std::get<BlockingWork>(verdict)));
+    answer(stream.id, std::move(std::get<BlockingWork>(verdict)));
   }
 }
 
-void Http2Session::on_request_end(std::int32_t stream_id) {
-  auto* request = Http2Callbacks::stream(*this, stream_id);
-  if (request == nullptr || !request->reading_body)
+void Http2Session::on_request_end(Stream& stream) {
+  if (!stream.reading_body)
     return;
-  request->reading_body = false;
+  stream.reading_body = false;
   // DATA that adds up to anything but the declared Content-Length makes the
   // request malformed: it is reset, never decoded.
-  if (request->body_overflow || request->body.size() != request->reading.length) {
-    nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_PROTOCOL_ERROR);
+  if (stream.body_overflow || stream.body.size() != stream.reading.length) {
+    refuse(stream.id, NGHTTP2_PROTOCOL_ERROR);
     return;
   }
-  answer(stream_id, request->reading.then(std::move(request->body)));
+  auto then = std::move(stream.reading.then);
+  answer(stream.id, then(std::move(stream.body)));
+}
+
+void Http2Session::refuse(std::int32_t stream_id, std::uint32_t error_code) {
+  nghttp2_submit_rst_stream(session_.get(), NGHTTP2_FLAG_NONE, stream_id, error_code);
 }
 
 void Http2Session::answer(std::int32_t stream_id, Answer answer) {
@@ -268,92 +452,45 @@ void Http2Session::answer(std::int32_t stream_id, Answer answer) {
     respond(stream_id, std::move(*response));
     return;
   }
-  async_run_blocking(pool_, std::move(std::get<BlockingWork>(answer)),
+  async_run_blocking(context_.pool, std::move(std::get<BlockingWork>(answer)),
+                     context_.drain->hold(),
                      asio::bind_executor(socket_.get_executor(),
                                          [self = shared_from_this(), stream_id](Response response) {
                                            self->respond(stream_id, std::move(response));
-                                           self->flush();
+                                           self->pump();
                                          }));
 }
 
 void Http2Session::respond(std::int32_t stream_id, Response response) {
   if (closed_)
     return;
-  auto* request = Http2Callbacks::stream(*this, stream_id);
-  if (request == nullptr)
+  auto* stream = Http2Callbacks::stream(session_.get(), stream_id);
+  if (stream == nullptr)
     return;  // the client reset the stream meanwhile
-  const bool head_only = request->head.method == "HEAD";
-  std::vector<std::pair<std::string, std::string>> fields;
-  fields.emplace_back(":status", std::to_string(response.status));
-  for (auto& header : response.headers) {
-    std::string name = lower(header.name);
-    // Connection management is HTTP/1.1's; HTTP/2 forbids these headers.
-    if (is_connection_specific(name))
-      continue;
-    fields.emplace_back(std::move(name), std::move(header.value));
+  OutgoingReply reply = prepare_reply(std::move(response), stream->head_request, false);
+  std::array<char, 8> status{};
+  const auto status_end =
+      std::to_chars(status.data(), status.data() + status.size(), reply.status).ptr;
+  std::vector<nghttp2_nv> fields;
+  fields.reserve(reply.headers.size() + 1);
+  const auto field = [](std::string_view name, std::string_view value) {
+    // nghttp2 copies the fields when the reply is submitted.
+    return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
+                      reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(),
+                      value.size(), NGHTTP2_NV_FLAG_NONE};
+  };
+  fields.push_back(field(":status", std::string_view(status.data(), status_end - status.data())));
+  for (const auto& header : reply.headers) {
+    if (!is_connection_specific(header.name))
+      fields.push_back(field(header.name, header.value));
   }
-  fields.emplace_back("content-length", std::to_string(response.body.size()));
-  std::vector<nghttp2_nv> nva;
-  for (auto& [name, value] : fields) {
-    nva.push_back({reinterpret_cast<std::uint8_t*>(name.data()),
-                   reinterpret_cast<std::uint8_t*>(value.data()), name.size(), value.size(),
-                   NGHTTP2_NV_FLAG_NONE});
-  }
-  request->response_body = std::move(response.body);
+  stream->response_body = std::move(reply.body);
+  unsent_body_bytes_ += stream->response_body.size();
   nghttp2_data_provider provider{};
-  provider.source.ptr = request;
+  provider.source.ptr = stream;
   provider.read_callback = &Http2Callbacks::read_body;
-  const bool has_body = !head_only && !request->response_body.empty();
-  nghttp2_submit_response(session_, stream_id, nva.data(), nva.size(),
-                          has_body ? &provider : nullptr);
-}
-
-void Http2Session::flush() {
-  if (writing_ || closed_)
-    return;
-  writing_ = true;
-  asio::co_spawn(socket_.get_executor(), write_pending(),
-                 [self = shared_from_this()](std::exception_ptr) {});
-}
-
-asio::awaitable<void> Http2Session::write_pending() {
-  writing_ = true;
-  std::string chunk;
-  for (;;) {
-    chunk.clear();
-    // Gather what nghttp2 has queued; each piece is valid until the next call.
-    while (chunk.size() < 65536) {
-      const std::uint8_t* data = nullptr;
-      const ssize_t length = nghttp2_session_mem_send(session_, &data);
-      if (length < 0) {
-        closed_ = true;
-        break;
-      }
-      if (length == 0)
-        break;
-      chunk.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-    }
-    if (chunk.empty())
-      break;
-    auto [failure, written] = co_await asio::async_write(socket_, asio::buffer(chunk),
-                                                         asio::as_tuple(asio::use_awaitable));
-    if (failure) {
-      closed_ = true;
-      break;
-    }
-  }
-  writing_ = false;
-  if (closed_ || finished()) {
-    // Done: closing the socket also ends the read loop.
-    boost::system::error_code ignored;
-    socket_.shutdown(Socket::shutdown_both, ignored);
-    socket_.close(ignored);
-    closed_ = true;
-  }
-}
-
-bool Http2Session::finished() const {
-  return nghttp2_session_want_read(session_) == 0 && nghttp2_session_want_write(session_) == 0;
+  nghttp2_submit_response(session_.get(), stream_id, fields.data(), fields.size(),
+                          stream->response_body.empty() ? nullptr : &provider);
 }
 
 }  // namespace service::http

@@ -1,35 +1,44 @@
 #pragma once
 
-#include "service/http/message.hpp"
-#include "service/runtime/blocking_pool.hpp"
+#include "service/http/session_context.hpp"
 
-#include <boost/asio/awaitable.hpp>
-#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/any_completion_handler.hpp>
 
 #include <cstdint>
-#include <map>
+#include <list>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 struct nghttp2_session;
 
 namespace service::http {
 
-using Socket = boost::asio::local::stream_protocol::socket;
-
 // One cleartext HTTP/2 connection. nghttp2 is only the state machine: this
-// class owns the socket and does the I/O, all on the socket's strand.
+// class owns the socket and does the I/O, all on the socket's loop.
+//
+// What a client can make it hold is bounded: at most MAX_CONCURRENT_STREAMS
+// open streams, MAX_HEADER_BYTES of headers each, no streams kept once
+// closed, new streams refused while MAX_UNSENT_BODY_BYTES of replies wait
+// for the client, and no reading while the client does not take what is
+// written to it.
 class Http2Session : public std::enable_shared_from_this<Http2Session> {
  public:
-  Http2Session(Socket socket, std::shared_ptr<const RequestHandler> handler,
-               runtime::BlockingPool& pool);
+  static constexpr std::uint32_t MAX_CONCURRENT_STREAMS = 100;
+  static constexpr std::size_t MAX_UNSENT_BODY_BYTES = 1024 * 1024;
+
+  Http2Session(Socket socket, SessionContext context);
   ~Http2Session();
   Http2Session(const Http2Session&) = delete;
   Http2Session& operator=(const Http2Session&) = delete;
 
-  // Serves until the session is done; `preface` holds the bytes already read.
-  boost::asio::awaitable<void> run(std::string preface);
-  // On the strand: GOAWAY, take no new streams, close once the open ones are done.
+  // Takes the bytes already read and starts serving.
+  void start(std::string_view received);
+  // Completes once the session wants neither to read nor to write, or the
+  // connection has gone.
+  Awaitable<void> finished();
+  // GOAWAY: take no new streams, close once the open ones are done.
   void shut_down();
 
   struct Stream;
@@ -37,21 +46,37 @@ class Http2Session : public std::enable_shared_from_this<Http2Session> {
  private:
   friend struct Http2Callbacks;
 
-  void on_request_head(std::int32_t stream_id);
-  void on_request_end(std::int32_t stream_id);
+  void feed(const std::uint8_t* data, std::size_t length);
+  // Writes what is queued as far as the socket takes it, reads while the
+  // client keeps up, and ends the session once it is done.
+  void pump();
+  void flush();
+  void read_available();
+  void close();
+
+  void on_request_head(Stream& stream);
+  void on_request_end(Stream& stream);
   void answer(std::int32_t stream_id, Answer answer);
   void respond(std::int32_t stream_id, Response response);
-  void flush();
-  boost::asio::awaitable<void> write_pending();
-  bool finished() const;
+  void refuse(std::int32_t stream_id, std::uint32_t error_code);
+
+  struct SessionDeleter {
+    void operator()(nghttp2_session* session) const;
+  };
 
   Socket socket_;
-  std::shared_ptr<const RequestHandler> handler_;
-  runtime::BlockingPool& pool_;
-  nghttp2_session* session_ = nullptr;
-  std::map<std::int32_t, std::unique_ptr<Stream>> streams_;
-  bool writing_ = false;
+  SessionContext context_;
+  std::unique_ptr<nghttp2_session, SessionDeleter> session_;
+  std::list<Stream> streams_;
+  // Produced by nghttp2 and not yet taken by the socket.
+  std::string pending_;
+  std::size_t pending_sent_ = 0;
+  std::size_t unsent_body_bytes_ = 0;
+  bool read_waiting_ = false;
+  bool write_waiting_ = false;
+  bool failed_ = false;
   bool closed_ = false;
+  std::optional<boost::asio::any_completion_handler<void()>> on_finished_;
 };
 
 }  // namespace service::http

@@ -10,21 +10,28 @@
 
 namespace service::http {
 
-struct Header {
-  std::string name;
-  std::string value;
+struct HeaderView {
+  std::string_view name;
+  std::string_view value;
 };
 
-// One request as either protocol carries it; routing never knows which.
+// One request as either protocol carries it; routing never knows which. It
+// views the session's own storage and is valid only while the handler
+// judges the head.
 struct RequestHead {
-  std::string method;
-  std::string target;           // path and query as received
-  std::vector<Header> headers;  // in arrival order, repeated names kept
+  std::string_view method;
+  std::string_view target;          // path and query as received
+  std::vector<HeaderView> headers;  // in arrival order, repeated names kept
 
   // Values of every header called `name` (compared without regard to case).
   std::vector<std::string_view> values(std::string_view name) const;
   // The first value of `name`, if any.
   std::optional<std::string_view> first(std::string_view name) const;
+};
+
+struct Header {
+  std::string name;
+  std::string value;
 };
 
 struct Response {
@@ -38,10 +45,15 @@ struct Response {
   bool closes_connection() const;
 };
 
-// Work for the blocking pool. If it fails (throws, or cannot be started),
+// A step of blocking work that must run alone: such steps run one at a
+// time across the helper, in the order they were reached.
+using ExclusiveStep = std::function<Response()>;
+
+// Work for the blocking pool. `run` may finish with the reply or hand on to
+// an exclusive step. If either fails (throws, or cannot be started),
 // `on_failure` builds the reply from the failure's text.
 struct BlockingWork {
-  std::function<Response()> run;
+  std::function<std::variant<Response, ExclusiveStep>()> run;
   std::function<Response(const std::string& error)> on_failure;
 };
 

@@ -2,33 +2,32 @@
 
 #include "service/http/message.hpp"
 #include "service/runtime/blocking_pool.hpp"
+#include "service/runtime/runtime.hpp"
 
-#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
-#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <memory>
 
 namespace service::http {
 
-using Socket = boost::asio::local::stream_protocol::socket;
-
 // Serves admitted connections: HTTP/2 when a connection opens with the
-// HTTP/2 preface, HTTP/1.1 with keep-alive otherwise. Each connection is one
-// task on its own strand; every request goes to the one handler.
+// HTTP/2 preface, HTTP/1.1 with keep-alive otherwise. Each connection lives
+// on the loop its socket was registered with; every request goes to the one
+// handler.
 class HttpServer {
  public:
-  HttpServer(boost::asio::any_io_executor control, std::shared_ptr<const RequestHandler> handler,
+  HttpServer(boost::asio::io_context& control, std::shared_ptr<const RequestHandler> handler,
              runtime::BlockingPool& pool);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // `socket` must run on a strand of the worker threads.
-  void serve(Socket socket);
+  void serve(runtime::Socket socket);
   // Idle connections close at once, busy ones once their requests are answered.
   void begin_shutdown();
-  // Completes on the control executor once every connection has closed.
+  // Completes on the control loop once every connection has closed and all
+  // blocking work already started has finished.
   boost::asio::awaitable<void> wait_until_all_closed();
 
   struct Tracker;

@@ -25,22 +25,8 @@ http::Response launch_failure(const Error& error) {
   return json_response(ErrorResponse{"processLaunchFailed", error.message(), details}, 500);
 }
 
-}  // namespace
-
-http::Response start_core(const StartParams& params) {
-  if (!is_valid_core_address(params.address)) {
-    return error_response("invalidRequest", "invalid Core address", 400);
-  }
-  if (!is_valid_session_id(params.sessionId)) {
-    return error_response("invalidRequest", "invalid Core session ID", 400);
-  }
-  auto owner = linux::owner_from_env();
-  if (!owner)
-    return error_response("invalidRequest", owner.error().message(), 400);
-  if (auto socket = check_core_socket(params.address, owner->uid); !socket) {
-    return error_response("invalidRequest", socket.error().message(), 400);
-  }
-
+// Under the registry lock: stop whatever Core runs, verify, launch, register.
+http::Response start_checked_core(const StartParams& params) {
   auto registry = lock_surviving_poison(MANAGED_CORE());
   if (auto released = release_managed_core(*registry); !released) {
     log_message("Helper could not release the managed Core: " + released.error().message());
@@ -70,6 +56,24 @@ http::Response start_core(const StartParams& params) {
   const auto pid = static_cast<std::uint32_t>(spawned->process.id());
   registry->emplace(ManagedCore{params.sessionId, std::move(spawned->process)});
   return json_response(StartResponse{params.sessionId, pid}, 200);
+}
+
+}  // namespace
+
+CoreStep start_core(const StartParams& params) {
+  if (!is_valid_core_address(params.address)) {
+    return error_response("invalidRequest", "invalid Core address", 400);
+  }
+  if (!is_valid_session_id(params.sessionId)) {
+    return error_response("invalidRequest", "invalid Core session ID", 400);
+  }
+  auto owner = linux::owner_from_env();
+  if (!owner)
+    return error_response("invalidRequest", owner.error().message(), 400);
+  if (auto socket = check_core_socket(params.address, owner->uid); !socket) {
+    return error_response("invalidRequest", socket.error().message(), 400);
+  }
+  return http::ExclusiveStep([params] { return start_checked_core(params); });
 }
 
 }  // namespace service::hub

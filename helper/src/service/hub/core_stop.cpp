@@ -6,10 +6,9 @@
 
 namespace service::hub {
 
-http::Response stop_core(const StopParams& params) {
-  if (!is_valid_session_id(params.sessionId)) {
-    return error_response("invalidRequest", "invalid Core session ID", 400);
-  }
+namespace {
+
+http::Response stop_checked_core(const StopParams& params) {
   auto registry = lock_surviving_poison(MANAGED_CORE());
   if (!*registry)
     return json_response(StopResponse{params.sessionId, false, "notRunning"}, 200);
@@ -21,6 +20,15 @@ http::Response stop_core(const StopParams& params) {
     return error_response("coreStopFailed", released.error().message(), 500);
   }
   return json_response(StopResponse{params.sessionId, true, std::nullopt}, 200);
+}
+
+}  // namespace
+
+CoreStep stop_core(const StopParams& params) {
+  if (!is_valid_session_id(params.sessionId)) {
+    return error_response("invalidRequest", "invalid Core session ID", 400);
+  }
+  return http::ExclusiveStep([params] { return stop_checked_core(params); });
 }
 
 }  // namespace service::hub

@@ -1,14 +1,13 @@
 #include "service/hub/routes.hpp"
 
-#include "service/hub/core_operations.hpp"
 #include "service/hub/log_buffer.hpp"
 #include "service/hub/protocol.hpp"
 #include "service/hub/refusals.hpp"
 #include "service/hub/request_decoding.hpp"
 #include "service/hub/request_guard.hpp"
 
-#include <functional>
 #include <optional>
+#include <string_view>
 #include <variant>
 
 namespace service::hub {
@@ -21,52 +20,42 @@ using http::RequestHead;
 // A route either answers the request or refuses it at its first failing step.
 using RouteOutcome = std::variant<HeadVerdict, Refusal>;
 
-std::optional<Refusal> match(const RequestHead& head, std::string_view name,
-                             std::string_view method) {
-  if (!path_matches(request_path(head.target), name))
-    return Refusal(RefusalKind::NotFound);
-  if (head.method != method)
-    return Refusal(RefusalKind::MethodNotAllowed);
-  return std::nullopt;
-}
+struct Route {
+  std::string_view name;
+  std::string_view method;
+  // Once path and method match: read the route's input and hand the work on.
+  RouteOutcome (*accept)(const RequestHead& head, const CoreOperations& core);
+};
 
-http::BlockingWork start_request(StartParams params) {
-  return {[params = std::move(params)] { return start_core(params); },
-          [](const std::string& error) {
-            return error_response("internalError", "Core start task failed: " + error, 500);
-          }};
-}
-
-http::BlockingWork stop_request(StopParams params) {
-  return {[params = std::move(params)] { return stop_core(params); },
-          [](const std::string& error) {
-            return error_response("internalError", "Core stop task failed: " + error, 500);
-          }};
-}
-
-http::BlockingWork ping_request(PingParams params) {
-  return {[params = std::move(params)] { return ping_core(params); },
+http::BlockingWork ping_request(const CoreOperations& core, PingParams params) {
+  return {[&core, params = std::move(params)] { return http::Response(core.ping(params)); },
           [](const std::string& error) {
             return ping_response(Error("Helper ping task failed: " + error));
           }};
 }
 
-RouteOutcome ping_route(const RequestHead& head) {
-  if (auto refused = match(head, "ping", "GET"))
-    return *refused;
+template <class Params, CoreStep (CoreOperations::*operation)(const Params&) const>
+http::BlockingWork core_request(const CoreOperations& core, Params params, const char* task) {
+  return {
+      [&core, params = std::move(params)]() -> std::variant<http::Response, http::ExclusiveStep> {
+        return (core.*operation)(params);
+      },
+      [task](const std::string& error) {
+        return error_response("internalError", std::string(task) + " task failed: " + error, 500);
+      }};
+}
+
+RouteOutcome accept_ping(const RequestHead& head, const CoreOperations& core) {
   auto params = read_ping_query(head.target);
   if (!params)
     return Refusal(RefusalKind::InvalidQuery);
-  return HeadVerdict(ping_request(std::move(*params)));
+  return HeadVerdict(ping_request(core, std::move(*params)));
 }
 
 // The checks of the two POST routes before the body, and the body's decoding.
-template <class Params>
-RouteOutcome json_route(const RequestHead& head, std::string_view name,
-                        std::optional<Params> (*decode)(std::string_view),
-                        http::BlockingWork (*request)(Params)) {
-  if (auto refused = match(head, name, "POST"))
-    return *refused;
+template <class Params, std::optional<Params> (*decode)(std::string_view),
+          CoreStep (CoreOperations::*operation)(const Params&) const>
+RouteOutcome accept_json(const RequestHead& head, const CoreOperations& core, const char* task) {
   const auto length = read_content_length(head);
   if (const auto* refused = std::get_if<RefusalKind>(&length))
     return Refusal(*refused);
@@ -74,39 +63,56 @@ RouteOutcome json_route(const RequestHead& head, std::string_view name,
     return Refusal(RefusalKind::UnsupportedMediaType);
   http::ReadBody read;
   read.length = static_cast<std::size_t>(std::get<std::uint64_t>(length));
-  read.then = [decode, request](std::optional<std::string> body) -> http::Answer {
+  read.then = [&core, task](std::optional<std::string> body) -> http::Answer {
     if (!body)
       return handle_rejection(Refusal(RefusalKind::BodyReadError));
     auto params = decode(*body);
     if (!params)
       return handle_rejection(Refusal(RefusalKind::BodyDeserializeError));
-    return request(std::move(*params));
+    return core_request<Params, operation>(core, std::move(*params), task);
   };
   return HeadVerdict(std::move(read));
 }
 
-RouteOutcome start_route(const RequestHead& head) {
-  return json_route<StartParams>(head, "start", &decode_start_params, &start_request);
+RouteOutcome accept_start(const RequestHead& head, const CoreOperations& core) {
+  return accept_json<StartParams, &decode_start_params, &CoreOperations::start>(head, core,
+                                                                                "Core start");
 }
 
-RouteOutcome stop_route(const RequestHead& head) {
-  return json_route<StopParams>(head, "stop", &decode_stop_params, &stop_request);
+RouteOutcome accept_stop(const RequestHead& head, const CoreOperations& core) {
+  return accept_json<StopParams, &decode_stop_params, &CoreOperations::stop>(head, core,
+                                                                             "Core stop");
 }
 
-RouteOutcome logs_route(const RequestHead& head) {
-  if (auto refused = match(head, "logs", "GET"))
-    return *refused;
+RouteOutcome accept_logs(const RequestHead&, const CoreOperations&) {
   return HeadVerdict(get_logs());
+}
+
+constexpr Route ROUTES[] = {
+    {"ping", "GET", &accept_ping},
+    {"start", "POST", &accept_start},
+    {"stop", "POST", &accept_stop},
+    {"logs", "GET", &accept_logs},
+};
+
+RouteOutcome try_route(const Route& route, const RequestHead& head, const CoreOperations& core) {
+  if (!path_matches(request_path(head.target), route.name))
+    return Refusal(RefusalKind::NotFound);
+  if (head.method != route.method)
+    return Refusal(RefusalKind::MethodNotAllowed);
+  return route.accept(head, core);
 }
 
 class RouteFilter final : public http::RequestHandler {
  public:
+  explicit RouteFilter(const CoreOperations& core) : core_(core) {}
+
   HeadVerdict on_head(const RequestHead& head) const override {
     if (auto refused = check_request_guard(head))
       return handle_rejection(Refusal(*refused));
     std::optional<Refusal> refusal;
-    for (auto* route : {&ping_route, &start_route, &stop_route, &logs_route}) {
-      RouteOutcome outcome = route(head);
+    for (const auto& route : ROUTES) {
+      RouteOutcome outcome = try_route(route, head, core_);
       if (auto* verdict = std::get_if<HeadVerdict>(&outcome))
         return std::move(*verdict);
       const auto& refused = std::get<Refusal>(outcome);
@@ -114,6 +120,9 @@ class RouteFilter final : public http::RequestHandler {
     }
     return handle_rejection(*refusal);
   }
+
+ private:
+  const CoreOperations& core_;
 };
 
 }  // namespace
@@ -127,9 +136,8 @@ http::Response get_logs() {
   return response;
 }
 
-std::shared_ptr<const http::RequestHandler> routes() {
-  static const auto filter = std::make_shared<const RouteFilter>();
-  return filter;
+std::shared_ptr<const http::RequestHandler> routes(const CoreOperations& core) {
+  return std::make_shared<const RouteFilter>(core);
 }
 
 }  // namespace service::hub

@@ -5,7 +5,6 @@
 #include "service/linux/listener.hpp"
 
 #include <boost/asio/as_tuple.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
 #include <sys/socket.h>
@@ -16,7 +15,6 @@
 namespace service::linux {
 
 namespace asio = boost::asio;
-using Socket = asio::local::stream_protocol::socket;
 
 namespace {
 
@@ -45,36 +43,39 @@ Result<std::unique_ptr<AuthorizedIncoming>> AuthorizedIncoming::create(asio::io_
   return incoming;
 }
 
-asio::awaitable<std::optional<Socket>> AuthorizedIncoming::next(asio::any_io_executor workers) {
+asio::awaitable<bool> AuthorizedIncoming::back_off(int code) {
+  hub::log_message("Helper could not accept a connection: " + os_error_text(code));
+  backoff_.expires_after(std::chrono::seconds(1));
+  auto [failure] = co_await backoff_.async_wait(asio::as_tuple(asio::use_awaitable));
+  co_return failure != asio::error::operation_aborted;
+}
+
+asio::awaitable<std::optional<runtime::Socket>> AuthorizedIncoming::next(asio::io_context& loop) {
   for (;;) {
     const int accepted =
         ::accept4(listener_.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (accepted < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-        auto [failure] =
-            co_await listener_.async_wait(Socket::wait_read, asio::as_tuple(asio::use_awaitable));
+        auto [failure] = co_await listener_.async_wait(asio::socket_base::wait_read,
+                                                       asio::as_tuple(asio::use_awaitable));
         if (failure == asio::error::operation_aborted)
           co_return std::nullopt;
         continue;
       }
-      hub::log_message("Helper could not accept a connection: " + os_error_text(errno));
-      backoff_.expires_after(std::chrono::seconds(1));
-      auto [failure] = co_await backoff_.async_wait(asio::as_tuple(asio::use_awaitable));
-      if (failure == asio::error::operation_aborted)
+      if (!co_await back_off(errno))
         co_return std::nullopt;
       continue;
     }
     UniqueFd connection(accepted);
     if (!peer_is_owner(connection.get(), owner_.uid))
       continue;  // closed unread
-    Socket socket(asio::make_strand(workers));
+    runtime::Socket socket(loop.get_executor());
     boost::system::error_code failure;
     socket.assign(asio::local::stream_protocol(), connection.get(), failure);
     if (failure) {
-      hub::log_message("Helper could not accept a connection: " + os_error_text(failure.value()));
-      backoff_.expires_after(std::chrono::seconds(1));
-      auto [aborted] = co_await backoff_.async_wait(asio::as_tuple(asio::use_awaitable));
-      if (aborted == asio::error::operation_aborted)
+      // Closed before the pause, not held through it.
+      connection.reset();
+      if (!co_await back_off(failure.value()))
         co_return std::nullopt;
       continue;
     }

@@ -3,8 +3,8 @@
 #include "common/error.hpp"
 #include "common/unique_fd.hpp"
 #include "service/linux/owner_ids.hpp"
+#include "service/runtime/runtime.hpp"
 
-#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
@@ -24,15 +24,16 @@ class AuthorizedIncoming {
   static Result<std::unique_ptr<AuthorizedIncoming>> create(boost::asio::io_context& context,
                                                             UniqueFd listener, Owner owner);
 
-  // The next admitted connection, served on a new strand of `workers`;
-  // empty once accepting has been cancelled.
-  boost::asio::awaitable<std::optional<boost::asio::local::stream_protocol::socket>> next(
-      boost::asio::any_io_executor workers);
+  // The next admitted connection, registered with `loop`; empty once
+  // accepting has been cancelled.
+  boost::asio::awaitable<std::optional<runtime::Socket>> next(boost::asio::io_context& loop);
   // Closes the listening socket: later connects are refused.
   void close();
 
  private:
   AuthorizedIncoming(boost::asio::io_context& context, Owner owner);
+  // Logs the failure and pauses accepting for a second; false when cancelled.
+  boost::asio::awaitable<bool> back_off(int code);
 
   boost::asio::local::stream_protocol::acceptor listener_;
   Owner owner_;

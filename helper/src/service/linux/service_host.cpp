@@ -38,8 +38,8 @@ asio::awaitable<void> shutdown_trigger(asio::signal_set& terminate, asio::signal
 }
 
 asio::awaitable<void> accept_connections(AuthorizedIncoming& incoming, http::HttpServer& server,
-                                         asio::any_io_executor workers) {
-  while (auto connection = co_await incoming.next(workers))
+                                         runtime::Runtime& runtime) {
+  while (auto connection = co_await incoming.next(runtime.next_worker()))
     server.serve(std::move(*connection));
 }
 
@@ -69,11 +69,10 @@ asio::awaitable<Result<void>> run_service(Owner owner, runtime::Runtime& runtime
   if (!incoming)
     co_return incoming.error();
 
-  http::HttpServer server(runtime.main_context().get_executor(), hub::routes(),
-                          runtime.blocking_pool());
+  http::HttpServer server(runtime.main_context(), hub::routes(), runtime.blocking_pool());
   {
     using namespace asio::experimental::awaitable_operators;
-    co_await (accept_connections(**incoming, server, runtime.worker_executor()) ||
+    co_await (accept_connections(**incoming, server, runtime) ||
               shutdown_trigger(terminate, interrupt));
   }
   // The trigger has fired for good. Later signals stay blocked and pending on

@@ -25,8 +25,34 @@ std::size_t BlockingPool::thread_count() {
 
 void BlockingPool::enqueue(std::unique_ptr<Task> task) {
   std::unique_lock lock(mutex_);
-  queue_.push_back(std::move(task));
   join_finished(lock);
+  queue_.push_back(std::move(task));
+  try {
+    wake_or_grow();
+  } catch (...) {
+    queue_.pop_back();
+    throw;
+  }
+}
+
+void BlockingPool::enqueue_serial(std::unique_ptr<Task> task) {
+  std::unique_lock lock(mutex_);
+  join_finished(lock);
+  serial_.push_back(std::move(task));
+  if (serial_running_)
+    return;
+  queue_.push_back(make_task([this] { run_serial(); }));
+  try {
+    wake_or_grow();
+  } catch (...) {
+    queue_.pop_back();
+    serial_.pop_back();
+    throw;
+  }
+  serial_running_ = true;
+}
+
+void BlockingPool::wake_or_grow() {
   if (idle_ >= queue_.size() || threads_.size() >= max_threads_) {
     work_ready_.notify_one();
     return;
@@ -39,10 +65,24 @@ void BlockingPool::enqueue(std::unique_ptr<Task> task) {
     *self = std::thread([this, self] { worker_loop(self); });
   } catch (const std::system_error&) {
     threads_.pop_back();
-    if (threads_.empty()) {
-      queue_.pop_back();
+    if (threads_.empty())
       throw;
+  }
+}
+
+void BlockingPool::run_serial() {
+  for (;;) {
+    std::unique_ptr<Task> task;
+    {
+      std::unique_lock lock(mutex_);
+      if (serial_.empty()) {
+        serial_running_ = false;
+        return;
+      }
+      task = std::move(serial_.front());
+      serial_.pop_front();
     }
+    task->run();
   }
 }
 

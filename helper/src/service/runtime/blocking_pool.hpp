@@ -16,6 +16,10 @@ namespace service::runtime {
 // Threads for work that blocks (hashing, spawning, waiting for the Core).
 // It grows on demand up to `max_threads` and lets a thread go after it has
 // been idle for `keep_alive`. The destructor runs what is queued and joins.
+//
+// Work submitted as serial runs in order, one piece at a time, on one pool
+// thread: pieces that would only wait for each other's lock queue here
+// instead of each holding a thread.
 class BlockingPool {
  public:
   explicit BlockingPool(std::size_t max_threads = 512,
@@ -26,12 +30,12 @@ class BlockingPool {
 
   template <class F>
   void submit(F&& work) {
-    struct Holder final : Task {
-      explicit Holder(F&& f) : f_(std::forward<F>(f)) {}
-      void run() override { f_(); }
-      std::decay_t<F> f_;
-    };
-    enqueue(std::make_unique<Holder>(std::forward<F>(work)));
+    enqueue(make_task(std::forward<F>(work)));
+  }
+
+  template <class F>
+  void submit_serial(F&& work) {
+    enqueue_serial(make_task(std::forward<F>(work)));
   }
 
   std::size_t thread_count();
@@ -42,7 +46,21 @@ class BlockingPool {
     virtual void run() = 0;
   };
 
+  template <class F>
+  static std::unique_ptr<Task> make_task(F&& work) {
+    struct Holder final : Task {
+      explicit Holder(F&& f) : f_(std::forward<F>(f)) {}
+      void run() override { f_(); }
+      std::decay_t<F> f_;
+    };
+    return std::make_unique<Holder>(std::forward<F>(work));
+  }
+
   void enqueue(std::unique_ptr<Task> task);
+  void enqueue_serial(std::unique_ptr<Task> task);
+  void run_serial();
+  // With the lock held: an idle thread takes the new work, or a new one does.
+  void wake_or_grow();
   void worker_loop(std::list<std::thread>::iterator self);
   void join_finished(std::unique_lock<std::mutex>& lock);
 
@@ -51,6 +69,8 @@ class BlockingPool {
   std::mutex mutex_;
   std::condition_variable work_ready_;
   std::deque<std::unique_ptr<Task>> queue_;
+  std::deque<std::unique_ptr<Task>> serial_;
+  bool serial_running_ = false;
   std::list<std::thread> threads_;
   std::vector<std::list<std::thread>::iterator> finished_;
   std::size_t idle_ = 0;
