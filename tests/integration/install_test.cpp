@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -136,27 +137,62 @@ TEST_F(InstallTest, UnitIsNeverWritableByOthers) {
   }
 }
 
-TEST_F(InstallTest, UnitIsNotOpenToOthersWhileBeingWritten) {
-  // A full file system stops the install between opening the unit and
-  // securing it, so the mode it had while being written stays visible.
-  ASSERT_EQ(::mount("tmpfs", kUnitDirectory, "tmpfs", 0, "mode=0755,size=4k"), 0);
+TEST_F(InstallTest, AFailedWriteLeavesTheOldUnitAsItWas) {
+  // The new unit goes to a file of its own: whatever stops its writing, the
+  // old unit keeps its text and its mode, and nothing is left beside it.
+  ASSERT_EQ(::mount("tmpfs", kUnitDirectory, "tmpfs", 0, "mode=0755,size=8k"), 0);
   struct Unmount {
     ~Unmount() { ::umount2(kUnitDirectory, MNT_DETACH); }
   } unmount;
-  write_file(std::string(kUnitDirectory) + "/filler", std::string(4096, 'x'));
+  const std::string old_unit = "[Service]\nEnvironment=KORVANE_HELPER_OWNER_UID=1000\n";
+  const std::string filler = std::string(kUnitDirectory) + "/filler";
+  struct Case {
+    const char* name;
+    bool full_file_system;
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"file size limit", false, "File too large (os error 27)"},
+      {"full file system", true, "No space left on device (os error 28)"},
+  };
   UmaskScope scope(0);
-  for (const bool existing : {false, true}) {
-    SCOPED_TRACE(existing ? "existing" : "new");
-    fs::remove(kUnitPath);
-    if (existing)
-      write_file(kUnitPath, "", 0666);
-    const auto outcome = install();
-    EXPECT_TRUE(outcome.exited_with(1));
-    EXPECT_EQ(outcome.err, std::string("Error: write ") + kUnitPath +
-                               "\n\nCaused by:\n    No space left on device (os error 28)\n");
-    EXPECT_EQ(file_mode(kUnitPath), 0644u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const bool existing : {false, true}) {
+      SCOPED_TRACE(existing ? "existing" : "new");
+      fs::remove(kUnitPath);
+      fs::remove(filler);
+      if (existing)
+        write_file(kUnitPath, old_unit, 0666);
+      if (c.full_file_system)
+        write_file(filler, std::string(existing ? 4096 : 8192, 'x'));
+      // A write past the file size limit fails with EFBIG once SIGXFSZ is
+      // ignored; in place, it would have cut the old unit short.
+      const auto outcome =
+          c.full_file_system
+              ? install()
+              : run({"/bin/sh", "-c",
+                     "trap '' XFSZ; exec /usr/bin/prlimit --fsize=64 \"$0\" install", helper_},
+                    {"PKEXEC_UID=1000", "PATH=" + stubs_});
+      EXPECT_TRUE(outcome.exited_with(1)) << outcome.err;
+      EXPECT_EQ(outcome.err,
+                std::string("Error: write ") + kUnitPath + "\n\nCaused by:\n    " + c.cause + "\n");
+      std::vector<std::string> left;
+      for (const auto& entry : fs::directory_iterator(kUnitDirectory))
+        left.push_back(entry.path().filename());
+      std::sort(left.begin(), left.end());
+      std::vector<std::string> expected;
+      if (c.full_file_system)
+        expected.push_back("filler");
+      if (existing)
+        expected.push_back("korvane-vesk-helper.service");
+      EXPECT_EQ(left, expected);
+      if (existing) {
+        EXPECT_EQ(read_file(kUnitPath), old_unit);
+        EXPECT_EQ(file_mode(kUnitPath), 0666u);
+      }
+    }
   }
-  EXPECT_EQ(calls(), (std::vector<std::string>{"id <-g> <1000>", "id <-g> <1000>"}));
 }
 
 TEST_F(InstallTest, RefusesAnExecutableThatOthersCouldReplace) {

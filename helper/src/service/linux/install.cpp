@@ -21,16 +21,9 @@ Error unit_error(const char* action, int code) {
   return Error(std::string(action) + " " + UNIT_PATH, Error::from_os(code));
 }
 
-Result<void> write_unit(std::string_view text) {
-  // Created 0644 rather than 0666, and an existing unit is narrowed before
-  // it is written: a root-run unit must never be open to others for writing.
-  UniqueFd file(::open(UNIT_PATH, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!file)
-    return unit_error("write", errno);
-  if (::fchmod(file.get(), 0644) != 0)
-    return unit_error("secure", errno);
+Result<void> write_to(int fd, std::string_view text) {
   while (!text.empty()) {
-    const ssize_t n = ::write(file.get(), text.data(), text.size());
+    const ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
       if (errno == EINTR)
         continue;
@@ -40,9 +33,44 @@ Result<void> write_unit(std::string_view text) {
       return Error(std::string("write ") + UNIT_PATH, Error("failed to write whole buffer"));
     text.remove_prefix(static_cast<std::size_t>(n));
   }
-  file.reset();
-  if (::chmod(UNIT_PATH, 0644) != 0)
-    return unit_error("secure", errno);
+  return {};
+}
+
+// The new unit is written whole to a file of its own beside the old one and
+// then renamed over it, so a failed step never damages the unit in place.
+// It is created 0644 rather than 0666 and narrowed before it is written: a
+// root-run unit is never open to others for writing.
+Result<void> write_unit(std::string_view text) {
+  const std::string unit = UNIT_PATH;
+  const auto slash = unit.rfind('/');
+  const std::string directory = unit.substr(0, slash);
+  const std::string staged =
+      directory + "/." + unit.substr(slash + 1) + "." + std::to_string(::getpid());
+  ::unlink(staged.c_str());  // left by an earlier run that was killed
+  UniqueFd file(::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!file)
+    return unit_error("write", errno);
+  const auto written = [&]() -> Result<void> {
+    if (::fchmod(file.get(), 0644) != 0)
+      return unit_error("secure", errno);
+    if (auto whole = write_to(file.get(), text); !whole)
+      return whole;
+    if (::fsync(file.get()) != 0)
+      return unit_error("write", errno);
+    if (::close(file.release()) != 0)
+      return unit_error("write", errno);
+    if (::rename(staged.c_str(), UNIT_PATH) != 0)
+      return unit_error("write", errno);
+    return {};
+  }();
+  if (!written) {
+    file.reset();
+    ::unlink(staged.c_str());
+    return written;
+  }
+  // The rename itself reaches the disk with the directory.
+  if (UniqueFd parent(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); parent)
+    ::fsync(parent.get());
   return {};
 }
 
