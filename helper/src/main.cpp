@@ -1,4 +1,5 @@
 #include "common/error.hpp"
+#include "common/open_file_limit.hpp"
 #include "service/linux/helper_command.hpp"
 #include "service/linux/install.hpp"
 #include "service/linux/owner_ids.hpp"
@@ -40,6 +41,8 @@ Result<void> run_service_mode() {
   auto owner = linux::owner_from_env();
   if (!owner)
     return owner.error();
+
+  service::raise_open_file_limit();
 
   // Only the main thread, which drives the service, takes SIGTERM and SIGINT:
   // the runtime's threads start with them blocked, and the service blocks

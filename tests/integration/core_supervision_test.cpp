@@ -1,14 +1,20 @@
+#include "support/h2_frames.hpp"
 #include "support/helper_sandbox.hpp"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -57,6 +63,22 @@ std::string core_digest() {
   return outcome.out.substr(0, 64);
 }
 
+std::string read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::string core_digest_of(const std::string& bytes) {
+  const std::string copy = "/tmp/core-copy";
+  {
+    std::ofstream out(copy, std::ios::binary);
+    out << bytes;
+  }
+  const auto outcome = run({"/usr/bin/sha256sum", copy}, {});
+  ::unlink(copy.c_str());
+  return outcome.out.substr(0, 64);
+}
+
 // The helper's children running the shipped Core, zombies left out. Other
 // test processes may run their own helpers beside this one.
 std::vector<pid_t> running_cores(pid_t helper) {
@@ -71,6 +93,23 @@ std::vector<pid_t> running_cores(pid_t helper) {
         proc_field(std::stoi(name), "PPid") == std::to_string(helper)) {
       found.push_back(std::stoi(name));
     }
+  }
+  return found;
+}
+
+// Every running Core of this test process's sandbox, whoever its parent now is.
+std::vector<pid_t> cores_in_this_sandbox() {
+  std::vector<pid_t> found;
+  std::error_code failure;
+  const auto own = fs::read_symlink("/proc/self/ns/mnt", failure);
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const auto exe = fs::read_symlink(entry.path() / "exe", failure);
+    const auto space = fs::read_symlink(entry.path() / "ns" / "mnt", failure);
+    if (!failure && exe == shipped_core() && space == own && is_running(std::stoi(name)))
+      found.push_back(std::stoi(name));
   }
   return found;
 }
@@ -133,6 +172,125 @@ TEST_F(Supervision, CoreRunsWithTheOwnersRealIdsAndNothingInherited) {
             R"({"sessionId":")" + kSessionA + R"(","stopped":false,"reason":"notRunning"})");
   EXPECT_EQ(logs(),
             "KorvaneVeskCore serving /tmp/KorvaneVeskSocket_1.sock\nKorvaneVeskCore stopping");
+}
+
+// "Max open files" of /proc/PID/limits: soft and hard.
+std::pair<std::string, std::string> open_file_limits(pid_t pid) {
+  std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+  for (std::string line; std::getline(limits, line);) {
+    if (line.rfind("Max open files", 0) == 0) {
+      std::istringstream fields(line.substr(14));
+      std::string soft, hard;
+      fields >> soft >> hard;
+      return {soft, hard};
+    }
+  }
+  return {};
+}
+
+TEST_F(Supervision, CoreGetsTheHelpersOwnLimitAndNoDescriptorOnAnyKernel) {
+  // The helper inherits a descriptor without close-on-exec, a soft limit of
+  // 1,024, and a kernel whose close_range(2) does not exist.
+  const int inherited = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(inherited, 3);
+  HelperService::Options options;
+  options.spawn.open_file_soft_limit = 1024;
+  options.spawn.inherited_fd = inherited;
+  options.spawn.without_close_range = true;
+  service_.reset();
+  service_.emplace(options);
+  ::close(inherited);
+  const auto helper_limits = open_file_limits(service_->pid());
+  EXPECT_EQ(helper_limits.first, helper_limits.second) << "raised to the hard limit";
+
+  CoreControl control("/tmp/KorvaneVeskSocket_21.sock");
+  const pid_t core = start(control, "/tmp/KorvaneVeskSocket_21.sock", kSessionA);
+  EXPECT_EQ(control.query("startup-fds"), "0,1,2");
+  EXPECT_EQ(open_file_limits(core), std::make_pair(std::string("1024"), helper_limits.second));
+}
+
+// Sends POST /start over HTTP/2 on a connection of its own and leaves.
+void start_over_http2_and_leave(const std::string& address, const std::string& session) {
+  const std::string body = start_body(address, session);
+  const int fd = connect_as(kOwnerUid, kOwnerGid);
+  send_all(fd, h2::preface() +
+                   h2::frame(h2::HEADERS, h2::END_HEADERS, 1,
+                             h2::request_block(true, "/start",
+                                               {{"content-length", std::to_string(body.size())}})) +
+                   h2::frame(h2::DATA, h2::END_STREAM, 1, body));
+  ::close(fd);
+}
+
+TEST_F(Supervision, ShutdownWaitsForStartsWhoseHttp2ClientsLeft) {
+  CoreControl first("/tmp/KorvaneVeskSocket_22.sock");
+  start(first, "/tmp/KorvaneVeskSocket_22.sock", kSessionA);
+  ASSERT_TRUE(first.command("ignore-term"));
+  // The first start waits 3 s for the old Core, the second waits for it.
+  CoreControl second("/tmp/KorvaneVeskSocket_23.sock");
+  CoreControl third("/tmp/KorvaneVeskSocket_24.sock");
+  start_over_http2_and_leave("/tmp/KorvaneVeskSocket_23.sock", kSessionB);
+  std::this_thread::sleep_for(300ms);
+  start_over_http2_and_leave("/tmp/KorvaneVeskSocket_24.sock", kSessionA);
+  std::this_thread::sleep_for(300ms);
+  ::kill(service_->pid(), SIGTERM);
+  const auto status = service_->wait_for(30);
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  // Both starts ran to their end before the stop, and the stop ended the
+  // last Core: none outlives the helper.
+  EXPECT_TRUE(eventually([] { return cores_in_this_sandbox().empty(); }, 2s));
+}
+
+TEST_F(Supervision, PingIsAnsweredWhileHundredsOfStartsWaitForTheRegistry) {
+  CoreControl control("/tmp/KorvaneVeskSocket_25.sock");
+  start(control, "/tmp/KorvaneVeskSocket_25.sock", kSessionA);
+  ASSERT_TRUE(control.command("ignore-term"));
+  // Every start then stops the old Core (3 s, then SIGKILL) and fails to
+  // verify this Core at once, so the queue behind it drains fast.
+  const std::string core = shipped_core();
+  const std::string shipped = read_all(core);
+  ::unlink(core.c_str());
+  {
+    std::ofstream other(core, std::ios::binary);
+    other << "not the Core";
+  }
+  ::chmod(core.c_str(), 0755);
+
+  // More starts than the blocking pool has threads.
+  const std::string body = start_body("/tmp/KorvaneVeskSocket_25.sock", kSessionB);
+  std::vector<int> starts;
+  for (int i = 0; i < 520; ++i) {
+    starts.push_back(connect_as(kOwnerUid, kOwnerGid));
+    send_all(starts.back(), "POST /start HTTP/1.1\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body);
+  }
+  // Every start has been read (and so handed to the pool) once nothing
+  // waits unread on the way to the helper.
+  ASSERT_TRUE(eventually([&] {
+    return std::all_of(starts.begin(), starts.end(), [](int fd) {
+      int unread = 0;
+      return ::ioctl(fd, SIOCOUTQ, &unread) == 0 && unread == 0;
+    });
+  }));
+  const std::string pinged =
+      exchange("GET /ping?coreSha256=" + core_digest_of(shipped) + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(status_line(pinged), "HTTP/1.1 200 OK");
+  // Before any start could finish: the first of them is still stopping the old Core.
+  std::vector<pollfd> answered;
+  for (const int fd : starts)
+    answered.push_back({fd, POLLIN, 0});
+  EXPECT_EQ(::poll(answered.data(), answered.size(), 0), 0) << "a start answered before the ping";
+
+  for (const int fd : starts) {
+    EXPECT_EQ(status_line(read_response(fd)), "HTTP/1.1 409 Conflict");
+    ::close(fd);
+  }
+  ::unlink(core.c_str());
+  {
+    std::ofstream restored(core, std::ios::binary);
+    restored << shipped;
+  }
+  ::chmod(core.c_str(), 0755);
 }
 
 TEST_F(Supervision, StandardErrorIsRelayedLineByLineUntilItIsNotUtf8) {

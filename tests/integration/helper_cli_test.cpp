@@ -63,4 +63,13 @@ TEST(HelperCommandLine, ServiceModeReadsTheOwnerFirst) {
   }
 }
 
+TEST(HelperCommandLine, ARuntimeTheSystemRefusesIsReportedAsSuch) {
+  // Too few descriptors for the loops' epoll and wake-up descriptors.
+  const auto outcome = run({"/usr/bin/prlimit", "--nofile=6", kHelper},
+                           {"KORVANE_HELPER_OWNER_UID=1000", "KORVANE_HELPER_OWNER_GID=1000"});
+  EXPECT_TRUE(outcome.exited_with(1));
+  EXPECT_EQ(outcome.err,
+            "Error: create helper runtime\n\nCaused by:\n    Too many open files (os error 24)\n");
+}
+
 }  // namespace

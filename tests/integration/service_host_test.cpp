@@ -170,6 +170,20 @@ TEST(Shutdown, InFlightRequestIsAnsweredAndFurtherSignalsChangeNothing) {
   EXPECT_TRUE(exited_zero(*status));
 }
 
+TEST(Shutdown, AConnectionAnsweredBeforeItsBodyClosesInsteadOfWaitingForIt) {
+  HelperService service;
+  // Refused at its head; the 100 body bytes it promised never come.
+  const int early = connect_as(kOwnerUid, kOwnerGid);
+  send_all(early, "POST /logs HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100\r\n\r\n");
+  ASSERT_EQ(read_response(early).substr(0, 31), "HTTP/1.1 405 Method Not Allowed");
+  ::kill(service.pid(), SIGTERM);
+  const auto status = service.wait_for(20);
+  ASSERT_TRUE(status) << "the helper waited for a body after its reply";
+  EXPECT_TRUE(exited_zero(*status));
+  EXPECT_EQ(read_to_end(early), "");
+  ::close(early);
+}
+
 // True once `pid` has exited, whether or not it was collected yet.
 bool has_exited(pid_t pid) {
   siginfo_t info{};

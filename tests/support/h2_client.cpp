@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string_view>
 
 namespace testing_support {
 
@@ -111,6 +112,76 @@ H2Reply h2_exchange(int fd, const Fields& fields, const std::string& body) {
   }
   nghttp2_session_del(session);
   return exchange.reply;
+}
+
+namespace {
+
+struct Repeat {
+  const std::function<void(std::size_t)>* progress = nullptr;
+  std::size_t answered = 0;
+  std::size_t ok = 0;
+  std::size_t submitted = 0;
+  int status = 0;
+};
+
+int on_repeat_header(nghttp2_session*, const nghttp2_frame* frame, const std::uint8_t* name,
+                     std::size_t name_length, const std::uint8_t* value, std::size_t value_length,
+                     std::uint8_t, void* user_data) {
+  if (frame->hd.type == NGHTTP2_HEADERS &&
+      std::string_view(reinterpret_cast<const char*>(name), name_length) == ":status") {
+    static_cast<Repeat*>(user_data)->status =
+        std::stoi(std::string(reinterpret_cast<const char*>(value), value_length));
+  }
+  return 0;
+}
+
+int on_repeat_close(nghttp2_session*, std::int32_t, std::uint32_t error_code, void* user_data) {
+  auto* repeat = static_cast<Repeat*>(user_data);
+  ++repeat->answered;
+  if (error_code == NGHTTP2_NO_ERROR && repeat->status == 200)
+    ++repeat->ok;
+  repeat->status = 0;
+  if (*repeat->progress)
+    (*repeat->progress)(repeat->answered);
+  return 0;
+}
+
+}  // namespace
+
+std::size_t h2_repeat(int fd, const Fields& fields, std::size_t count, std::size_t in_flight,
+                      const std::function<void(std::size_t)>& answered) {
+  Repeat repeat;
+  repeat.progress = &answered;
+  nghttp2_session_callbacks* callbacks = nullptr;
+  nghttp2_session_callbacks_new(&callbacks);
+  nghttp2_session_callbacks_set_on_header_callback(callbacks, on_repeat_header);
+  nghttp2_session_callbacks_set_on_stream_close_callback(callbacks, on_repeat_close);
+  nghttp2_session* session = nullptr;
+  nghttp2_session_client_new(&session, callbacks, &repeat);
+  nghttp2_session_callbacks_del(callbacks);
+  nghttp2_submit_settings(session, NGHTTP2_FLAG_NONE, nullptr, 0);
+  std::vector<nghttp2_nv> nva;
+  for (const auto& [name, value] : fields) {
+    nva.push_back({const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(name.data())),
+                   const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(value.data())),
+                   name.size(), value.size(), NGHTTP2_NV_FLAG_NONE});
+  }
+  while (repeat.answered < count) {
+    while (repeat.submitted < count && repeat.submitted - repeat.answered < in_flight) {
+      nghttp2_submit_request(session, nullptr, nva.data(), nva.size(), nullptr, nullptr);
+      ++repeat.submitted;
+    }
+    bool sent = true;
+    const std::uint8_t* out = nullptr;
+    for (ssize_t n; sent && (n = nghttp2_session_mem_send(session, &out)) > 0;)
+      sent = ::send(fd, out, static_cast<std::size_t>(n), MSG_NOSIGNAL) == n;
+    std::uint8_t in[16384];
+    const ssize_t n = sent ? ::read(fd, in, sizeof in) : -1;
+    if (n <= 0 || nghttp2_session_mem_recv(session, in, static_cast<std::size_t>(n)) < 0)
+      break;
+  }
+  nghttp2_session_del(session);
+  return repeat.ok;
 }
 
 }  // namespace testing_support

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,5 +19,10 @@ struct H2Reply {
 // One HTTP/2 request with exactly `fields` (pseudo-headers included, in
 // order, repeats kept) on a connected socket, by prior knowledge.
 H2Reply h2_exchange(int fd, const Fields& fields, const std::string& body = "");
+
+// `count` requests with `fields` and no body on one connection, `in_flight`
+// at a time; how many were answered with 200. `answered` hears each end.
+std::size_t h2_repeat(int fd, const Fields& fields, std::size_t count, std::size_t in_flight,
+                      const std::function<void(std::size_t answered)>& answered = {});
 
 }  // namespace testing_support

@@ -70,11 +70,14 @@ namespace {
 
 // The owner, and the sanitizers' settings of a sanitizer build, which then
 // reach the helper and the Core it starts.
-std::vector<std::string> helper_environment() {
+std::vector<std::string> helper_environment(const std::string& asan_options) {
   std::vector<std::string> env{"KORVANE_HELPER_OWNER_UID=4242", "KORVANE_HELPER_OWNER_GID=4242",
                                "PATH=/usr/bin:/bin"};
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
-    if (const char* value = std::getenv(name))
+    std::string value = std::getenv(name) ? std::getenv(name) : "";
+    if (std::string_view(name) == "ASAN_OPTIONS" && !asan_options.empty())
+      value += (value.empty() ? "" : ":") + asan_options;
+    if (!value.empty())
       env.push_back(std::string(name) + "=" + value);
   }
   return env;
@@ -85,10 +88,12 @@ std::vector<std::string> helper_environment() {
 HelperService::HelperService() : HelperService(Options{}) {}
 
 HelperService::HelperService(Options options) {
-  SpawnOptions spawn;
+  SpawnOptions spawn = options.spawn;
   spawn.gid = kOwnerGid;
-  spawn.open_file_limit = options.open_file_limit;
-  child_.emplace(std::vector<std::string>{shipped_helper()}, helper_environment(), spawn);
+  if (options.open_file_limit)
+    spawn.open_file_limit = options.open_file_limit;
+  child_.emplace(std::vector<std::string>{shipped_helper()},
+                 helper_environment(options.asan_options), spawn);
   if (!options.wait_until_ready)
     return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -272,6 +277,18 @@ std::string CoreControl::query(const std::string& line) {
   send_all(core_, line + "\n");
   std::string answer = read_line(core_);
   return read_line(core_) == "ok" ? answer : "(no ok)";
+}
+
+bool CoreControl::core_has_gone(double seconds) {
+  for (;;) {
+    pollfd ready{core_, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(seconds * 1000)) != 1)
+      return false;
+    char c;
+    const ssize_t n = ::read(core_, &c, 1);
+    if (n == 0 || (n < 0 && errno != EINTR))
+      return true;
+  }
 }
 
 std::string start_body(const std::string& address, const std::string& session) {

@@ -30,6 +30,10 @@ class HelperService {
   struct Options {
     std::optional<unsigned> open_file_limit;
     bool wait_until_ready = true;
+    SpawnOptions spawn = {};
+    // Added to ASAN_OPTIONS: memory tests keep the quarantine small, so
+    // that freed memory is not counted as held.
+    std::string asan_options = {};
   };
   HelperService();
   explicit HelperService(Options options);
@@ -73,6 +77,8 @@ class CoreControl {
   bool command(const std::string& line);
   // Sends one command and returns the line it answers before its "ok".
   std::string query(const std::string& line);
+  // True once the connected Core has closed its end (it has ended).
+  bool core_has_gone(double seconds = 10);
 
  private:
   std::string address_;

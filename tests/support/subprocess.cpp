@@ -1,9 +1,14 @@
 #include "support/subprocess.hpp"
 
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +26,23 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     result.push_back(s.data());
   result.push_back(nullptr);
   return result;
+}
+
+// A seccomp filter that answers close_range(2) with ENOSYS and lets every
+// other call through; inherited by whatever the child starts.
+bool deny_close_range() {
+  sock_filter program[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_close_range, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
 }
 
 pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int out_fd, int err_fd,
@@ -44,6 +66,17 @@ pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int out
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         ::_exit(126);
     }
+    if (options.open_file_soft_limit) {
+      rlimit limit{};
+      ::getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = *options.open_file_soft_limit;
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        ::_exit(126);
+    }
+    if (options.inherited_fd && ::fcntl(*options.inherited_fd, F_SETFD, 0) != 0)
+      ::_exit(126);
+    if (options.without_close_range && !deny_close_range())
+      ::_exit(126);
     ::execve(args[0], args.data(), vars.data());
     ::_exit(127);
   }

@@ -16,10 +16,15 @@ struct Outcome {
   bool exited_with(int code) const;
 };
 
-// How a child starts: with another group ID, or a lower open-file limit.
+// How a child starts: with another group ID, other open-file limits, a
+// descriptor of ours left open across exec, or without close_range(2)
+// (which then fails with ENOSYS, as on kernels before 5.9).
 struct SpawnOptions {
   std::optional<gid_t> gid;
-  std::optional<unsigned> open_file_limit;
+  std::optional<unsigned> open_file_limit;       // soft and hard
+  std::optional<unsigned> open_file_soft_limit;  // soft only
+  std::optional<int> inherited_fd;
+  bool without_close_range = false;
 };
 
 // Runs `argv` to its end with exactly `env` as environment ("NAME=value"),

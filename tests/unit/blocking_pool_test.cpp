@@ -6,6 +6,8 @@
 #include <chrono>
 #include <future>
 #include <latch>
+#include <numeric>
+#include <vector>
 
 namespace service::runtime {
 namespace {
@@ -60,6 +62,39 @@ TEST(BlockingPool, FinishesQueuedWorkBeforeItIsDestroyed) {
     }
   }
   EXPECT_EQ(done.load(), 20);
+}
+
+TEST(BlockingPool, SerialWorkRunsInOrderOneAtATimeOnOneThread) {
+  BlockingPool pool(4, 10s);
+  std::latch release(1);
+  std::atomic<int> inside = 0;
+  std::atomic<bool> overlapped = false;
+  std::vector<int> order;
+  std::atomic<int> done = 0;
+  for (int i = 0; i < 50; ++i) {
+    pool.submit_serial([&, i] {
+      if (++inside > 1)
+        overlapped = true;
+      if (i == 0)
+        release.wait();
+      order.push_back(i);
+      --inside;
+      ++done;
+    });
+  }
+  // While the first piece blocks, the other 49 wait without a thread each,
+  // and ordinary work still finds one.
+  std::promise<void> ran;
+  pool.submit([&] { ran.set_value(); });
+  EXPECT_EQ(ran.get_future().wait_for(5s), std::future_status::ready);
+  EXPECT_LE(pool.thread_count(), 2u);
+  release.count_down();
+  while (done.load() < 50)
+    std::this_thread::sleep_for(1ms);
+  EXPECT_FALSE(overlapped);
+  std::vector<int> expected(50);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(order, expected);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/child_process.hpp"
 #include "common/error.hpp"
+#include "common/unique_fd.hpp"
 #include "service/hub/core_registry.hpp"
 #include "service/hub/core_verification.hpp"
 #include "service/linux/owner_ids.hpp"
@@ -21,9 +23,10 @@ Result<CoreOwnerStep> adopt_core_owner();
 
 // Spawns the verified Core as [path, address] in its directory with its
 // standard error on a new pipe, and returns once it has executed or failed.
-// The child's failure comes back as its errno.
+// The child's failure comes back as its errno. Until its process is handed
+// to the registry, dropping it kills and collects the Core.
 struct SpawnedCore {
-  CoreProcess process;
+  ChildProcess process;
   UniqueFd stderr_read_end;
 };
 Result<SpawnedCore> spawn_core(const VerifiedCore& core, const std::string& address,

@@ -6,10 +6,6 @@
 #include "service/hub/log_buffer.hpp"
 #include "service/hub/refusals.hpp"
 
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <cerrno>
 #include <system_error>
 #include <thread>
 
@@ -46,15 +42,13 @@ http::Response start_checked_core(const StartParams& params) {
   try {
     std::thread(watch_core, params.sessionId, std::move(spawned->stderr_read_end)).detach();
   } catch (const std::system_error& failure) {
-    // No watcher, no Core: an unregistered Core would run on unseen.
-    spawned->process.send_signal(SIGKILL);
-    while (::waitpid(spawned->process.id(), nullptr, 0) < 0 && errno == EINTR) {
-    }
+    // No watcher, no Core: dropping the spawned Core kills and collects it,
+    // where an unregistered one would run on unseen.
     return error_response("internalError", std::string("Core start task failed: ") + failure.what(),
                           500);
   }
   const auto pid = static_cast<std::uint32_t>(spawned->process.id());
-  registry->emplace(ManagedCore{params.sessionId, std::move(spawned->process)});
+  registry->emplace(ManagedCore{params.sessionId, CoreProcess(spawned->process.release())});
   return json_response(StartResponse{params.sessionId, pid}, 200);
 }
 

@@ -1,5 +1,7 @@
 #include "service/linux/child_command.hpp"
 
+#include "common/child_process.hpp"
+#include "common/pipe.hpp"
 #include "common/unique_fd.hpp"
 
 #include <fcntl.h>
@@ -48,44 +50,6 @@ class SpawnSetup {
   posix_spawnattr_t attributes_;
 };
 
-// A started child, waited for when dropped so that no early return leaves
-// it behind.
-class RunningChild {
- public:
-  explicit RunningChild(pid_t pid) : pid_(pid) {}
-  RunningChild(const RunningChild&) = delete;
-  RunningChild& operator=(const RunningChild&) = delete;
-  ~RunningChild() {
-    if (pid_ > 0)
-      (void)wait();
-  }
-
-  Result<int> wait() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0) {
-      if (errno == EINTR)
-        continue;
-      const int code = errno;
-      pid_ = -1;
-      return Error::from_os(code);
-    }
-    pid_ = -1;
-    return status;
-  }
-
- private:
-  pid_t pid_;
-};
-
-Result<void> make_pipe(UniqueFd& read_end, UniqueFd& write_end) {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0)
-    return Error::last_os();
-  read_end.reset(ends[0]);
-  write_end.reset(ends[1]);
-  return {};
-}
-
 // Reads both pipes to their ends at once, so a child that fills one while
 // we wait on the other cannot stall. Only the output is kept.
 Result<void> drain(UniqueFd output, UniqueFd error, std::string& kept) {
@@ -130,7 +94,8 @@ Result<ChildExit> run_child(const std::vector<std::string>& argv, ChildStreams s
   if (setup.init_error() != 0)
     return Error::from_os(setup.init_error());
 
-  UniqueFd output_read, output_write, error_read, error_write;
+  Pipe output;
+  Pipe error;
   int failed = 0;
   const auto step = [&failed](int code) {
     if (failed == 0)
@@ -144,13 +109,17 @@ Result<ChildExit> run_child(const std::vector<std::string>& argv, ChildStreams s
       step(::posix_spawn_file_actions_adddup2(setup.actions(), 1, 2));
       break;
     case ChildStreams::CaptureOutput:
-      if (auto made = make_pipe(output_read, output_write); !made)
+      if (auto made = Pipe::open(); made)
+        output = std::move(*made);
+      else
         return made.error();
-      if (auto made = make_pipe(error_read, error_write); !made)
+      if (auto made = Pipe::open(); made)
+        error = std::move(*made);
+      else
         return made.error();
       step(::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0));
-      step(::posix_spawn_file_actions_adddup2(setup.actions(), output_write.get(), 1));
-      step(::posix_spawn_file_actions_adddup2(setup.actions(), error_write.get(), 2));
+      step(::posix_spawn_file_actions_adddup2(setup.actions(), output.write_end.get(), 1));
+      step(::posix_spawn_file_actions_adddup2(setup.actions(), error.write_end.get(), 2));
       break;
   }
   // The helper ignores SIGPIPE for itself; its children get the usual
@@ -174,13 +143,14 @@ Result<ChildExit> run_child(const std::vector<std::string>& argv, ChildStreams s
       ::posix_spawnp(&pid, args[0], setup.actions(), setup.attributes(), args.data(), environ);
   if (spawned != 0)
     return Error::from_os(spawned);
-  RunningChild child(pid);
-  output_write.reset();
-  error_write.reset();
+  ChildProcess child(pid);
+  output.write_end.reset();
+  error.write_end.reset();
 
   ChildExit exit;
   if (streams == ChildStreams::CaptureOutput) {
-    if (auto drained = drain(std::move(output_read), std::move(error_read), exit.output); !drained)
+    if (auto drained = drain(std::move(output.read_end), std::move(error.read_end), exit.output);
+        !drained)
       return drained.error();
   }
   auto status = child.wait();
