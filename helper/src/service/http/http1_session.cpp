@@ -4,6 +4,7 @@
 #include "service/http/outgoing_reply.hpp"
 
 #include <boost/asio/buffer.hpp>
+#include <boost/asio/co_spawn.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/error.hpp>
@@ -61,21 +62,22 @@ asio::mutable_buffer scratch() {
 
 }  // namespace
 
-Http1Session::Http1Session(Socket& socket, SessionContext context, beast::flat_buffer received)
-    : socket_(socket), context_(std::move(context)), buffer_(std::move(received)) {}
+Http1Session::Http1Session(Socket socket, SessionContext context, Tracker::Slot slot,
+                           beast::flat_buffer received)
+    : socket_(std::move(socket)),
+      context_(std::move(context)),
+      slot_(std::move(slot)),
+      buffer_(std::move(received)) {}
 
-Awaitable<void> Http1Session::run() {
-  for (;;) {
-    idle_ = true;
-    if (shutting_down_)
-      co_return;
-    // GCC 12 miscompiles co_await inside || and &&: one await per statement.
-    const bool more = co_await wait_for_bytes();
-    if (!more)
-      co_return;
-    const bool kept = co_await serve_one();
-    if (!kept)
-      co_return;
+void Http1Session::start() {
+  if (slot_.serve_by(weak_from_this()))
+    shut_down();
+  if (shutting_down_)
+    return;
+  if (buffer_.size() > 0) {
+    serve();
+  } else {
+    wait_for_request();
   }
 }
 
@@ -91,28 +93,55 @@ void Http1Session::close() {
   socket_.close(ignored);
 }
 
-Awaitable<bool> Http1Session::wait_for_bytes() {
-  while (buffer_.size() == 0) {
-    boost::system::error_code failure;
-    const std::size_t count = socket_.read_some(buffer_.prepare(kFirstRead), failure);
-    if (!failure) {
-      if (count == 0)
-        co_return false;
-      buffer_.commit(count);
-      break;
+void Http1Session::wait_for_request() {
+  idle_ = true;
+  buffer_.shrink_to_fit();
+  socket_.async_wait(Socket::wait_read,
+                     [self = shared_from_this()](boost::system::error_code failure) {
+                       if (failure || self->shutting_down_) {
+                         self->close();
+                         return;
+                       }
+                       self->serve();
+                     });
+}
+
+void Http1Session::serve() {
+  asio::co_spawn(socket_.get_executor(), serve_while_busy(),
+                 [self = shared_from_this()](std::exception_ptr failure) {
+                   if (failure)
+                     self->close();
+                 });
+}
+
+Awaitable<void> Http1Session::serve_while_busy() {
+  for (;;) {
+    // GCC 12 miscompiles co_await inside || and &&: one await per statement.
+    const bool kept = co_await serve_one();
+    // The request's fields are not kept while the connection waits.
+    parser_.reset();
+    idle_ = true;
+    if (!kept || shutting_down_) {
+      close();
+      co_return;
     }
-    if (failure != asio::error::would_block)
-      co_return false;
-    buffer_.shrink_to_fit();
-    auto [waited] = co_await socket_.async_wait(Socket::wait_read);
-    if (waited || shutting_down_)
-      co_return false;
+    if (buffer_.size() == 0) {
+      boost::system::error_code failure;
+      const std::size_t count = socket_.read_some(buffer_.prepare(kFirstRead), failure);
+      if (failure == asio::error::would_block)
+        break;
+      if (failure || count == 0) {
+        close();
+        co_return;
+      }
+      buffer_.commit(count);
+    }
   }
-  co_return true;
+  wait_for_request();
 }
 
 Awaitable<bool> Http1Session::serve_one() {
-  parser_.emplace();
+  parser_ = std::make_unique<HeadParser>();
   // The route filter decides about body sizes, also for large declared ones.
   parser_->body_limit(boost::none);
   parser_->header_limit(MAX_HEADER_BYTES);

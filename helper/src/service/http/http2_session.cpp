@@ -8,9 +8,13 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/post.hpp>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -23,13 +27,16 @@ namespace {
 
 // What one pass of the write loop gathers from nghttp2 before writing it.
 constexpr std::size_t kWriteChunk = 64 * 1024;
-// An idle session gives back a write buffer larger than this.
-constexpr std::size_t kKeptWriteBuffer = 4096;
 
 // Every session on a loop reads into this and hands the bytes to nghttp2 at
 // once, so no connection holds a read buffer of its own.
 std::array<std::uint8_t, 16384>& read_buffer() {
   static thread_local std::array<std::uint8_t, 16384> bytes;
+  return bytes;
+}
+
+std::string& write_buffer() {
+  static thread_local std::string bytes;
   return bytes;
 }
 
@@ -199,6 +206,69 @@ struct Http2Callbacks {
     return 0;
   }
 
+  // nghttp2's memory. Blocks of a page or more are mapped on their own:
+  // nghttp2 touches little of them (its stream table, its frame buffer), and
+  // pages never touched cost nothing. The frame buffer's pages are also
+  // given back while the session is idle.
+  static constexpr std::size_t kMappedFrom = 4096;
+  static constexpr std::size_t kFrameBufferFrom = 16 * 1024;
+
+  static void* allocate(std::size_t size, void* user_data) {
+    if (size < kMappedFrom)
+      return std::malloc(size);
+    void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
+      return std::malloc(size);
+    try {
+      self(user_data).mapped_.push_back({block, size});
+    } catch (const std::bad_alloc&) {
+      ::munmap(block, size);
+      return nullptr;
+    }
+    return block;
+  }
+
+  static Http2Session::MappedBlock* find_mapped(void* pointer, void* user_data) {
+    for (auto& block : self(user_data).mapped_) {
+      if (block.address == pointer)
+        return &block;
+    }
+    return nullptr;
+  }
+
+  static void release(void* pointer, void* user_data) {
+    auto& mapped = self(user_data).mapped_;
+    if (auto* block = find_mapped(pointer, user_data)) {
+      ::munmap(block->address, block->size);
+      mapped.erase(mapped.begin() + (block - mapped.data()));
+      return;
+    }
+    std::free(pointer);
+  }
+
+  static void* allocate_zeroed(std::size_t count, std::size_t size, void* user_data) {
+    if (size != 0 && count > SIZE_MAX / size)
+      return nullptr;
+    if (count * size < kMappedFrom)
+      return std::calloc(count, size);
+    return allocate(count * size, user_data);  // a fresh mapping is zeroed
+  }
+
+  static void* reallocate(void* pointer, std::size_t size, void* user_data) {
+    if (pointer == nullptr)
+      return allocate(size, user_data);
+    auto* block = find_mapped(pointer, user_data);
+    if (block == nullptr)
+      return std::realloc(pointer, size);
+    const std::size_t kept = std::min(size, block->size);
+    void* moved = allocate(size, user_data);
+    if (moved == nullptr)
+      return nullptr;
+    std::memcpy(moved, pointer, kept);  // `block` may have moved meanwhile
+    release(pointer, user_data);
+    return moved;
+  }
+
   static ssize_t read_body(nghttp2_session*, std::int32_t, std::uint8_t* buffer, std::size_t length,
                            std::uint32_t* data_flags, nghttp2_data_source* source,
                            void* user_data) {
@@ -219,8 +289,8 @@ void Http2Session::SessionDeleter::operator()(nghttp2_session* session) const {
   nghttp2_session_del(session);
 }
 
-Http2Session::Http2Session(Socket socket, SessionContext context)
-    : socket_(std::move(socket)), context_(std::move(context)) {
+Http2Session::Http2Session(Socket socket, SessionContext context, Tracker::Slot slot)
+    : socket_(std::move(socket)), context_(std::move(context)), slot_(std::move(slot)) {
   nghttp2_session_callbacks* made_callbacks = nullptr;
   if (nghttp2_session_callbacks_new(&made_callbacks) != 0)
     throw std::bad_alloc();
@@ -242,9 +312,14 @@ Http2Session::Http2Session(Socket socket, SessionContext context)
   // Closed streams are kept only for the priority tree, which nobody uses:
   // kept, they would grow a long-lived connection with every request.
   nghttp2_option_set_no_closed_streams(option.get(), 1);
+  // Replies are a few short fields: compressing them against a table of
+  // their own would cost every connection the table and gain nothing here.
+  nghttp2_option_set_max_deflate_dynamic_table_size(option.get(), 0);
 
+  nghttp2_mem memory{this, &Http2Callbacks::allocate, &Http2Callbacks::release,
+                     &Http2Callbacks::allocate_zeroed, &Http2Callbacks::reallocate};
   nghttp2_session* made_session = nullptr;
-  if (nghttp2_session_server_new2(&made_session, table, this, option.get()) != 0)
+  if (nghttp2_session_server_new3(&made_session, table, this, option.get(), &memory) != 0)
     throw std::bad_alloc();
   session_.reset(made_session);
   const nghttp2_settings_entry settings[] = {
@@ -257,16 +332,11 @@ Http2Session::Http2Session(Socket socket, SessionContext context)
 Http2Session::~Http2Session() = default;
 
 void Http2Session::start(std::string_view received) {
+  const bool stopping = slot_.serve_by(weak_from_this());
   feed(reinterpret_cast<const std::uint8_t*>(received.data()), received.size());
+  if (stopping)
+    shut_down();
   pump();
-}
-
-Awaitable<void> Http2Session::finished() {
-  if (closed_)
-    co_return;
-  asio::use_awaitable_t<Executor> token;
-  co_await asio::async_initiate<decltype(token), void()>(
-      [this](auto handler) { on_finished_.emplace(std::move(handler)); }, token);
 }
 
 void Http2Session::shut_down() {
@@ -289,42 +359,72 @@ void Http2Session::pump() {
   flush();
   if (!failed_)
     read_available();
-  if (closed_ || write_waiting_ || pending_sent_ < pending_.size())
+  if (closed_ || write_waiting_ || !pending_.empty())
     return;
   if (failed_ || (nghttp2_session_want_read(session_.get()) == 0 &&
                   nghttp2_session_want_write(session_.get()) == 0)) {
     close();
+    return;
+  }
+  if (streams_.empty())
+    release_idle_buffers();
+}
+
+void Http2Session::release_idle_buffers() {
+  if (!wrote_since_release_)
+    return;
+  wrote_since_release_ = false;
+  // nghttp2 builds every frame afresh in its frame buffer: between frames
+  // its content is not needed, and pages given back read as zero.
+  for (const auto& block : mapped_) {
+    if (block.size >= Http2Callbacks::kFrameBufferFrom)
+      ::madvise(block.address, block.size, MADV_DONTNEED);
   }
 }
 
 void Http2Session::flush() {
   if (closed_ || write_waiting_)
     return;
+  // What the socket did not take last time goes first.
+  if (!pending_.empty()) {
+    std::string left = std::move(pending_);
+    pending_.clear();
+    if (!write_out(left))
+      return;
+  }
+  // Gathered in the loop's own buffer: a session keeps bytes of its own only
+  // while its client does not take them.
+  auto& gathered = write_buffer();
   for (;;) {
-    if (pending_sent_ == pending_.size()) {
-      pending_.clear();
-      pending_sent_ = 0;
-      // Gather what nghttp2 has queued; each piece is valid until the next call.
-      while (pending_.size() < kWriteChunk) {
-        const std::uint8_t* data = nullptr;
-        const ssize_t length = nghttp2_session_mem_send(session_.get(), &data);
-        if (length < 0) {
-          failed_ = true;
-          break;
-        }
-        if (length == 0)
-          break;
-        pending_.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-      }
-      if (pending_.empty())
+    gathered.clear();
+    // Each piece is valid until the next call.
+    while (gathered.size() < kWriteChunk) {
+      const std::uint8_t* data = nullptr;
+      const ssize_t length = nghttp2_session_mem_send(session_.get(), &data);
+      if (length < 0) {
+        failed_ = true;
         break;
+      }
+      if (length == 0)
+        break;
+      gathered.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
     }
+    if (gathered.empty())
+      return;
+    wrote_since_release_ = true;
+    if (!write_out(gathered))
+      return;
+  }
+}
+
+bool Http2Session::write_out(std::string_view bytes) {
+  while (!bytes.empty()) {
     boost::system::error_code failure;
-    const std::size_t written = socket_.write_some(
-        asio::buffer(pending_.data() + pending_sent_, pending_.size() - pending_sent_), failure);
+    const std::size_t written = socket_.write_some(asio::buffer(bytes), failure);
     if (failure == asio::error::would_block) {
       // The client does not take what it is sent: wait, and read nothing
       // more from it meanwhile.
+      pending_.assign(bytes);
       write_waiting_ = true;
       socket_.async_wait(Socket::wait_write,
                          [self = shared_from_this()](boost::system::error_code waited) {
@@ -335,16 +435,15 @@ void Http2Session::flush() {
                            }
                            self->pump();
                          });
-      return;
+      return false;
     }
     if (failure) {
       close();
-      return;
+      return false;
     }
-    pending_sent_ += written;
+    bytes.remove_prefix(written);
   }
-  if (pending_.capacity() > kKeptWriteBuffer)
-    std::string().swap(pending_);
+  return true;
 }
 
 void Http2Session::read_available() {
@@ -383,11 +482,6 @@ void Http2Session::close() {
   boost::system::error_code ignored;
   socket_.shutdown(Socket::shutdown_both, ignored);
   socket_.close(ignored);
-  if (on_finished_) {
-    auto done = std::move(*on_finished_);
-    on_finished_.reset();
-    asio::post(socket_.get_executor(), std::move(done));
-  }
 }
 
 void Http2Session::on_request_head(Stream& stream) {

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "service/http/session_context.hpp"
-
-#include <boost/asio/any_completion_handler.hpp>
+#include "service/http/tracker.hpp"
 
 #include <cstdint>
 #include <list>
@@ -10,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct nghttp2_session;
 
@@ -23,23 +23,21 @@ namespace service::http {
 // closed, new streams refused while MAX_UNSENT_BODY_BYTES of replies wait
 // for the client, and no reading while the client does not take what is
 // written to it.
-class Http2Session : public std::enable_shared_from_this<Http2Session> {
+class Http2Session : public Endpoint, public std::enable_shared_from_this<Http2Session> {
  public:
   static constexpr std::uint32_t MAX_CONCURRENT_STREAMS = 100;
   static constexpr std::size_t MAX_UNSENT_BODY_BYTES = 1024 * 1024;
 
-  Http2Session(Socket socket, SessionContext context);
+  Http2Session(Socket socket, SessionContext context, Tracker::Slot slot);
   ~Http2Session();
   Http2Session(const Http2Session&) = delete;
   Http2Session& operator=(const Http2Session&) = delete;
 
-  // Takes the bytes already read and starts serving.
+  // Takes the bytes already read and starts serving, until the session
+  // wants neither to read nor to write, or the connection has gone.
   void start(std::string_view received);
-  // Completes once the session wants neither to read nor to write, or the
-  // connection has gone.
-  Awaitable<void> finished();
   // GOAWAY: take no new streams, close once the open ones are done.
-  void shut_down();
+  void shut_down() override;
 
   struct Stream;
 
@@ -51,8 +49,13 @@ class Http2Session : public std::enable_shared_from_this<Http2Session> {
   // client keeps up, and ends the session once it is done.
   void pump();
   void flush();
+  // Writes `bytes` as far as the socket takes them; false when the rest
+  // waits in `pending_` for the socket, or the connection has closed.
+  bool write_out(std::string_view bytes);
   void read_available();
   void close();
+  // Gives back the pages of the frame buffer once nothing is being sent.
+  void release_idle_buffers();
 
   void on_request_head(Stream& stream);
   void on_request_end(Stream& stream);
@@ -64,19 +67,27 @@ class Http2Session : public std::enable_shared_from_this<Http2Session> {
     void operator()(nghttp2_session* session) const;
   };
 
+  // nghttp2's blocks large enough to be mapped on their own: its 16 KiB
+  // frame buffer, which an idle session does not need to keep in memory.
+  struct MappedBlock {
+    void* address;
+    std::size_t size;
+  };
+
   Socket socket_;
   SessionContext context_;
+  Tracker::Slot slot_;
+  std::vector<MappedBlock> mapped_;
+  bool wrote_since_release_ = false;
   std::unique_ptr<nghttp2_session, SessionDeleter> session_;
   std::list<Stream> streams_;
   // Produced by nghttp2 and not yet taken by the socket.
   std::string pending_;
-  std::size_t pending_sent_ = 0;
   std::size_t unsent_body_bytes_ = 0;
   bool read_waiting_ = false;
   bool write_waiting_ = false;
   bool failed_ = false;
   bool closed_ = false;
-  std::optional<boost::asio::any_completion_handler<void()>> on_finished_;
 };
 
 }  // namespace service::http

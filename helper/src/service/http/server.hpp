@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/http/message.hpp"
+#include "service/http/tracker.hpp"
 #include "service/runtime/blocking_pool.hpp"
 #include "service/runtime/runtime.hpp"
 
@@ -30,10 +31,11 @@ class HttpServer {
   // blocking work already started has finished.
   boost::asio::awaitable<void> wait_until_all_closed();
 
-  struct Tracker;
+  struct Drained;
 
  private:
   std::shared_ptr<Tracker> tracker_;
+  std::shared_ptr<Drained> drained_;
   std::shared_ptr<const RequestHandler> handler_;
   runtime::BlockingPool& pool_;
 };
