@@ -23,7 +23,7 @@ start_sandboxed_helper() {
   install -m 0755 "/dev/fd/$core_file" "$shipped/KorvaneVeskCore"
   exec {helper_file}<&- {core_file}<&-
   cd /
-  KORVANE_HELPER_OWNER_UID=$owner KORVANE_HELPER_OWNER_GID=$owner \
+  W1=${W1:-} KORVANE_HELPER_OWNER_UID=$owner KORVANE_HELPER_OWNER_GID=$owner \
     setpriv --regid="$owner" --clear-groups "$shipped/KorvaneVeskHelperService" &
   helper=$!
   until [ -S /run/korvane-vesk/helper.sock ]; do

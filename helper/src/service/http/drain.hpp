@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -42,8 +43,10 @@ class Drain : public std::enable_shared_from_this<Drain> {
  private:
   void release();
 
-  std::mutex mutex_;
-  std::size_t held_ = 0;
+  // Taken and let go by every request that does blocking work, on every
+  // loop: a counter, not a lock.
+  std::atomic<std::size_t> held_ = 0;
+  std::mutex mutex_;  // guards done_
   std::function<void()> done_;
 };
 

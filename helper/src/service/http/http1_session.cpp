@@ -23,9 +23,9 @@ namespace h1 = boost::beast::http;
 
 namespace {
 
-// Read into when a connection has nothing pending; an idle connection then
-// holds no buffer at all.
-constexpr std::size_t kFirstRead = 1024;
+// What an idle connection keeps to read its next request into; a longer one
+// is read on as usual.
+constexpr std::size_t kIdleRead = 512;
 
 // Framing that cannot be trusted is never guessed at: a Transfer-Encoding
 // other than the single coding "chunked", or one beside a Content-Length.
@@ -93,17 +93,22 @@ void Http1Session::close() {
   socket_.close(ignored);
 }
 
+// A read, not a readiness wait: Asio tries it at once and then waits
+// without re-arming the descriptor.
 void Http1Session::wait_for_request() {
   idle_ = true;
-  buffer_.shrink_to_fit();
-  socket_.async_wait(Socket::wait_read,
-                     [self = shared_from_this()](boost::system::error_code failure) {
-                       if (failure || self->shutting_down_) {
-                         self->close();
-                         return;
-                       }
-                       self->serve();
-                     });
+  if (buffer_.capacity() > kIdleRead)
+    buffer_.shrink_to_fit();
+  socket_.async_read_some(
+      buffer_.prepare(kIdleRead),
+      [self = shared_from_this()](boost::system::error_code failure, std::size_t count) {
+        if (failure || count == 0 || self->shutting_down_) {
+          self->close();
+          return;
+        }
+        self->buffer_.commit(count);
+        self->serve();
+      });
 }
 
 void Http1Session::serve() {
@@ -125,17 +130,8 @@ Awaitable<void> Http1Session::serve_while_busy() {
       close();
       co_return;
     }
-    if (buffer_.size() == 0) {
-      boost::system::error_code failure;
-      const std::size_t count = socket_.read_some(buffer_.prepare(kFirstRead), failure);
-      if (failure == asio::error::would_block)
-        break;
-      if (failure || count == 0) {
-        close();
-        co_return;
-      }
-      buffer_.commit(count);
-    }
+    if (buffer_.size() == 0)
+      break;
   }
   wait_for_request();
 }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -371,8 +372,14 @@ void Http2Session::pump() {
 }
 
 void Http2Session::release_idle_buffers() {
+  // Giving pages back costs a call and a fault on the next frame: a session
+  // that keeps coming back does so at most once a second.
   if (!wrote_since_release_)
     return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - released_at_ < std::chrono::seconds(1))
+    return;
+  released_at_ = now;
   wrote_since_release_ = false;
   // nghttp2 builds every frame afresh in its frame buffer: between frames
   // its content is not needed, and pages given back read as zero.
@@ -449,21 +456,31 @@ bool Http2Session::write_out(std::string_view bytes) {
 void Http2Session::read_available() {
   while (!closed_ && !failed_ && !read_waiting_ && !write_waiting_ &&
          nghttp2_session_want_read(session_.get()) != 0) {
+    if (!drain_socket_) {
+      // A read, not a readiness wait: Asio tries it at once and then waits
+      // without re-arming the descriptor. A small request fits whole.
+      read_waiting_ = true;
+      socket_.async_read_some(
+          asio::buffer(first_read_),
+          [self = shared_from_this()](boost::system::error_code failure, std::size_t count) {
+            self->read_waiting_ = false;
+            if (failure || self->closed_) {
+              self->close();
+              return;
+            }
+            self->feed(self->first_read_.data(), count);
+            // Filled up: there may be more, read at once.
+            self->drain_socket_ = count == self->first_read_.size();
+            self->pump();
+          });
+      return;
+    }
     auto& buffer = read_buffer();
     boost::system::error_code failure;
     const std::size_t count = socket_.read_some(asio::buffer(buffer), failure);
     if (failure == asio::error::would_block) {
-      read_waiting_ = true;
-      socket_.async_wait(Socket::wait_read,
-                         [self = shared_from_this()](boost::system::error_code waited) {
-                           self->read_waiting_ = false;
-                           if (waited) {
-                             self->close();
-                             return;
-                           }
-                           self->pump();
-                         });
-      return;
+      drain_socket_ = false;
+      continue;
     }
     if (failure) {
       // The client has gone; what it asked for is not sent.
@@ -471,6 +488,7 @@ void Http2Session::read_available() {
       return;
     }
     feed(buffer.data(), count);
+    drain_socket_ = count == buffer.size();
     flush();
   }
 }

@@ -3,6 +3,8 @@
 #include "service/http/session_context.hpp"
 #include "service/http/tracker.hpp"
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -79,12 +81,16 @@ class Http2Session : public Endpoint, public std::enable_shared_from_this<Http2S
   Tracker::Slot slot_;
   std::vector<MappedBlock> mapped_;
   bool wrote_since_release_ = false;
+  std::chrono::steady_clock::time_point released_at_{};
   std::unique_ptr<nghttp2_session, SessionDeleter> session_;
   std::list<Stream> streams_;
   // Produced by nghttp2 and not yet taken by the socket.
   std::string pending_;
   std::size_t unsent_body_bytes_ = 0;
   bool read_waiting_ = false;
+  // Bytes may still wait in the socket: read on before waiting again.
+  bool drain_socket_ = true;
+  std::array<std::uint8_t, 256> first_read_;
   bool write_waiting_ = false;
   bool failed_ = false;
   bool closed_ = false;

@@ -8,6 +8,7 @@ OutgoingReply prepare_reply(Response response, bool head_request, bool must_clos
   const bool asks_to_close = response.closes_connection();
   reply.close_after = must_close || asks_to_close;
   reply.headers = std::move(response.headers);
+  reply.headers.reserve(reply.headers.size() + 2);
   if (reply.close_after && !asks_to_close)
     reply.headers.push_back({"connection", "close"});
   reply.headers.push_back({"content-length", std::to_string(response.body.size())});

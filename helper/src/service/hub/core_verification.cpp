@@ -27,7 +27,11 @@ Result<std::string> core_path() {
   auto helper = executable_path();
   if (!helper)
     return helper.error();
-  auto parent = parent_directory(*helper);
+  return core_path_beside(*helper);
+}
+
+Result<std::string> core_path_beside(const std::string& helper) {
+  auto parent = parent_directory(helper);
   if (!parent)
     return Error("helper executable has no parent directory");
   if (!parent->empty() && !parent->ends_with('/'))

@@ -21,6 +21,8 @@ struct VerifiedCore {
 
 // "KorvaneVeskCore" in the helper executable's directory.
 Result<std::string> core_path();
+// The same, for the helper executable at `helper`.
+Result<std::string> core_path_beside(const std::string& helper);
 // Opens the Core read-only, checks that only root can change it, streams it
 // through SHA-256 and compares the digest with CORE_SHA256.
 Result<VerifiedCore> verify_core();

@@ -12,13 +12,18 @@ namespace service::hub {
 namespace {
 
 Result<std::string> locate_helper_with_core() {
-  auto core = core_path();
+  // One look at the helper's own path serves both the Core's path and the
+  // reply.
+  auto helper = executable_path();
+  if (!helper)
+    return helper.error();
+  auto core = core_path_beside(*helper);
   if (!core)
     return core.error();
   // Opened and closed at once: ping says the Core is there, it does not hash it.
   if (UniqueFd file(::open(core->c_str(), O_RDONLY | O_CLOEXEC)); !file)
     return Error::last_os();
-  return executable_path();
+  return helper;
 }
 
 }  // namespace
