@@ -27,12 +27,17 @@ void BlockingPool::enqueue(std::unique_ptr<Task> task) {
   std::unique_lock lock(mutex_);
   join_finished(lock);
   queue_.push_back(std::move(task));
+  bool wake = false;
   try {
-    wake_or_grow();
+    wake = wake_or_grow();
   } catch (...) {
     queue_.pop_back();
     throw;
   }
+  // Woken after the lock is let go, so the thread does not wake only to wait for it.
+  lock.unlock();
+  if (wake)
+    work_ready_.notify_one();
 }
 
 void BlockingPool::enqueue_serial(std::unique_ptr<Task> task) {
@@ -42,21 +47,23 @@ void BlockingPool::enqueue_serial(std::unique_ptr<Task> task) {
   if (serial_running_)
     return;
   queue_.push_back(make_task([this] { run_serial(); }));
+  bool wake = false;
   try {
-    wake_or_grow();
+    wake = wake_or_grow();
   } catch (...) {
     queue_.pop_back();
     serial_.pop_back();
     throw;
   }
   serial_running_ = true;
+  lock.unlock();
+  if (wake)
+    work_ready_.notify_one();
 }
 
-void BlockingPool::wake_or_grow() {
-  if (idle_ >= queue_.size() || threads_.size() >= max_threads_) {
-    work_ready_.notify_one();
-    return;
-  }
+bool BlockingPool::wake_or_grow() {
+  if (idle_ >= queue_.size() || threads_.size() >= max_threads_)
+    return true;
   // std::thread throws when the system refuses a thread; the queued work then
   // waits for a running thread, and the caller learns nothing went wrong.
   try {
@@ -68,6 +75,7 @@ void BlockingPool::wake_or_grow() {
     if (threads_.empty())
       throw;
   }
+  return false;
 }
 
 void BlockingPool::run_serial() {

@@ -59,8 +59,9 @@ class BlockingPool {
   void enqueue(std::unique_ptr<Task> task);
   void enqueue_serial(std::unique_ptr<Task> task);
   void run_serial();
-  // With the lock held: an idle thread takes the new work, or a new one does.
-  void wake_or_grow();
+  // With the lock held: starts a thread for the new work, or says that an
+  // idle one is to be woken.
+  bool wake_or_grow();
   void worker_loop(std::list<std::thread>::iterator self);
   void join_finished(std::unique_lock<std::mutex>& lock);
 
