@@ -23,6 +23,22 @@ std::size_t BlockingPool::thread_count() {
   return threads_.size() - finished_.size();
 }
 
+std::size_t BlockingPool::run_queued() {
+  std::size_t ran = 0;
+  for (;;) {
+    std::unique_ptr<Task> task;
+    {
+      std::unique_lock lock(mutex_);
+      if (queue_.empty())
+        return ran;
+      task = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    task->run();
+    ++ran;
+  }
+}
+
 void BlockingPool::enqueue(std::unique_ptr<Task> task) {
   std::unique_lock lock(mutex_);
   join_finished(lock);
@@ -63,7 +79,7 @@ void BlockingPool::enqueue_serial(std::unique_ptr<Task> task) {
 
 bool BlockingPool::wake_or_grow() {
   if (idle_ >= queue_.size() || threads_.size() >= max_threads_)
-    return true;
+    return max_threads_ > 0;
   // std::thread throws when the system refuses a thread; the queued work then
   // waits for a running thread, and the caller learns nothing went wrong.
   try {

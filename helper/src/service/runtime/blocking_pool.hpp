@@ -20,6 +20,10 @@ namespace service::runtime {
 // Work submitted as serial runs in order, one piece at a time, on one pool
 // thread: pieces that would only wait for each other's lock queue here
 // instead of each holding a thread.
+//
+// A pool of at most 0 threads runs nothing by itself: run_queued() runs its
+// work on the caller's thread, so that a test or a fuzz target can drive it
+// step by step.
 class BlockingPool {
  public:
   explicit BlockingPool(std::size_t max_threads = 512,
@@ -39,6 +43,8 @@ class BlockingPool {
   }
 
   std::size_t thread_count();
+  // Runs what is queued, also what that queues, on this thread; how many.
+  std::size_t run_queued();
 
  private:
   struct Task {
