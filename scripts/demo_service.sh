@@ -10,8 +10,14 @@ start_sandboxed_helper "$bin" /run/korvane-demo $owner
 ls -l /run/korvane-vesk/helper.sock
 
 as_owner=(setpriv --reuid=$owner --regid=$owner --clear-groups)
+# Shown quoted, so that each command can be pasted as it is.
+show_command() {
+  printf '$'
+  printf ' %q' "$@"
+  printf '\n'
+}
 call() {
-  echo "\$ curl $*"
+  show_command curl --unix-socket /run/korvane-vesk/helper.sock "$@"
   "${as_owner[@]}" curl -sS --unix-socket /run/korvane-vesk/helper.sock "$@"
   echo
 }
@@ -48,7 +54,7 @@ call -i --http2-prior-knowledge -d "{\"sessionId\":\"$session\"}" \
 call http://localhost/logs
 wait "$client" || true
 
-echo "\$ kill -TERM $helper"
+show_command kill -TERM "$helper"
 kill -TERM "$helper"
 set +e
 wait "$helper"

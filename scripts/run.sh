@@ -12,7 +12,9 @@ echo
 echo "== The command line"
 helper=build/default/bin/KorvaneVeskHelperService
 show() {
-  echo "\$ $*"
+  printf '$'
+  printf ' %q' "$@"
+  printf '\n'
   set +e
   "$@"
   echo "(exit status $?)"
