@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs inside a private mount namespace (see scripts/run.sh): starts the
 # helper for a demo owner, then pings, starts the Core, reads the log, stops
-# the Core and stops the service.
+# the Core and stops the service. Any reply other than a success stops it.
+# Usage: demo_service.sh BIN_DIR [SHIPPED_DIR]  (an empty SHIPPED_DIR runs
+# the helper where it is, as an installed one)
 set -euo pipefail
 bin=$1
+shipped=${2-/run/korvane-demo}
 owner=4242
 source "$(dirname "$0")/sandbox_helper.sh"
-start_sandboxed_helper "$bin" /run/korvane-demo $owner
+start_sandboxed_helper "$bin" "$shipped" $owner
 ls -l /run/korvane-vesk/helper.sock
 
 as_owner=(setpriv --reuid=$owner --regid=$owner --clear-groups)
@@ -18,7 +21,7 @@ show_command() {
 }
 call() {
   show_command curl --unix-socket /run/korvane-vesk/helper.sock "$@"
-  "${as_owner[@]}" curl -sS --unix-socket /run/korvane-vesk/helper.sock "$@"
+  "${as_owner[@]}" curl -sS --fail-with-body --unix-socket /run/korvane-vesk/helper.sock "$@"
   echo
 }
 
@@ -42,7 +45,7 @@ until [ -S "$address" ]; do
   sleep 0.05
 done
 
-digest=$(sha256sum /run/korvane-demo/KorvaneVeskCore | cut -d' ' -f1)
+digest=$(sha256sum "$core" | cut -d' ' -f1)
 session=0123456789abcdef0123456789abcdef
 call -i "http://localhost/ping?coreSha256=$digest"
 call -i --http2-prior-knowledge -H 'content-type: application/json' \

@@ -10,6 +10,7 @@ packages=(
   curl nghttp2-client util-linux procps openssl systemd python3
   libgtk-3-dev libx11-dev xvfb x11-utils xdotool dbus
   scdoc man-db groff-base desktop-file-utils appstream
+  debhelper dpkg-dev fakeroot lintian
 )
 
 missing=()

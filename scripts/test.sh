@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: the optimised build and the
-# AddressSanitizer + UndefinedBehaviorSanitizer build.
+# AddressSanitizer + UndefinedBehaviorSanitizer build; then builds the
+# Debian package and tests it installed (scripts/package_test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,3 +11,5 @@ for preset in default asan; do
   cmake --build --preset "$preset" -j "$(nproc)"
   ctest --preset "$preset" -j 2
 done
+echo "== package"
+scripts/package_test.sh

@@ -422,7 +422,8 @@ TEST_F(Supervision, OnlyTheBuiltInCoreThatOnlyRootCanChangeIsStarted) {
          fs::rename(next, shipped_core());
        },
        "409 Conflict", mismatch},
-      {"user-owned", [] { ::chown(shipped_core().c_str(), kOwnerUid, 0); }, "409 Conflict",
+      {"user-owned", [] { ASSERT_EQ(::chown(shipped_core().c_str(), kOwnerUid, 0), 0); },
+       "409 Conflict",
        R"({"code":"coreVerificationFailed","message":"Core executable must be owned by root and not writable by group or others"})"},
       {"group-writable", [] { ::chmod(shipped_core().c_str(), 0775); }, "409 Conflict",
        R"({"code":"coreVerificationFailed","message":"Core executable must be owned by root and not writable by group or others"})"},

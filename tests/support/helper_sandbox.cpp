@@ -142,12 +142,11 @@ int connect_as(uid_t uid, gid_t gid, const char* path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
-  ::setegid(gid);
-  ::seteuid(uid);
+  // The kernel records the effective IDs as the peer's; back to root after.
+  must(::setegid(gid) == 0 && ::seteuid(uid) == 0, "take the client's IDs");
   const int connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   const int saved = errno;
-  ::seteuid(0);
-  ::setegid(0);
+  must(::seteuid(0) == 0 && ::setegid(0) == 0, "take root's IDs back");
   if (connected != 0) {
     ::close(fd);
     errno = saved;

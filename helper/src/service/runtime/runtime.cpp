@@ -30,7 +30,7 @@ Result<std::unique_ptr<Runtime>> Runtime::create() {
     open_reactor(runtime->main_);
     // The signal pipe, which every later signal set shares.
     boost::asio::signal_set make_signal_pipe(runtime->main_);
-    runtime->start_workers(getenv("W1") ? 1 : std::max(1u, std::thread::hardware_concurrency()));
+    runtime->start_workers(std::max(1u, std::thread::hardware_concurrency()));
     return runtime;
   } catch (const boost::system::system_error& failure) {
     const auto& code = failure.code();
