@@ -12,6 +12,17 @@ namespace testing_support {
 
 namespace {
 
+// The fields as nghttp2 takes them; they point into `fields`.
+std::vector<nghttp2_nv> name_values(const Fields& fields) {
+  std::vector<nghttp2_nv> nva;
+  for (const auto& [name, value] : fields) {
+    nva.push_back({const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(name.data())),
+                   const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(value.data())),
+                   name.size(), value.size(), NGHTTP2_NV_FLAG_NONE});
+  }
+  return nva;
+}
+
 struct Exchange {
   H2Reply reply;
   std::string body;
@@ -78,12 +89,7 @@ H2Reply h2_exchange(int fd, const Fields& fields, const std::string& body) {
   nghttp2_session_callbacks_del(callbacks);
 
   nghttp2_submit_settings(session, NGHTTP2_FLAG_NONE, nullptr, 0);
-  std::vector<nghttp2_nv> nva;
-  for (const auto& [name, value] : fields) {
-    nva.push_back({const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(name.data())),
-                   const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(value.data())),
-                   name.size(), value.size(), NGHTTP2_NV_FLAG_NONE});
-  }
+  std::vector<nghttp2_nv> nva = name_values(fields);
   nghttp2_data_provider provider{};
   provider.source.ptr = &exchange;
   provider.read_callback = read_body;
@@ -160,12 +166,7 @@ std::size_t h2_repeat(int fd, const Fields& fields, std::size_t count, std::size
   nghttp2_session_client_new(&session, callbacks, &repeat);
   nghttp2_session_callbacks_del(callbacks);
   nghttp2_submit_settings(session, NGHTTP2_FLAG_NONE, nullptr, 0);
-  std::vector<nghttp2_nv> nva;
-  for (const auto& [name, value] : fields) {
-    nva.push_back({const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(name.data())),
-                   const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(value.data())),
-                   name.size(), value.size(), NGHTTP2_NV_FLAG_NONE});
-  }
+  std::vector<nghttp2_nv> nva = name_values(fields);
   while (repeat.answered < count) {
     while (repeat.submitted < count && repeat.submitted - repeat.answered < in_flight) {
       nghttp2_submit_request(session, nullptr, nva.data(), nva.size(), nullptr, nullptr);
