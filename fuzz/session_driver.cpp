@@ -29,7 +29,9 @@
 #define KORVANE_ASAN 1
 #endif
 #ifdef KORVANE_ASAN
-#include <sanitizer/allocator_interface.h>
+// Declared here: GCC's runtime exports it but Debian ships the header only
+// with clang's.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace fuzzing {
