@@ -143,6 +143,7 @@ int connect_as(uid_t uid, gid_t gid, const char* path) {
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
   // The kernel records the effective IDs as the peer's; back to root after.
+  const std::lock_guard lock(identity_lock());
   must(::setegid(gid) == 0 && ::seteuid(uid) == 0, "take the client's IDs");
   const int connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   const int saved = errno;

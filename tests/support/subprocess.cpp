@@ -45,11 +45,23 @@ bool deny_close_range() {
          ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
 }
 
+}  // namespace
+
+std::mutex& identity_lock() {
+  static std::mutex lock;
+  return lock;
+}
+
+namespace {
+
 pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, int out_fd, int err_fd,
             const SpawnOptions& options = {}) {
   auto args = pointers(argv);
   auto vars = pointers(env);
-  const pid_t pid = ::fork();
+  const pid_t pid = [] {
+    const std::lock_guard lock(identity_lock());
+    return ::fork();
+  }();
   if (pid < 0)
     throw std::runtime_error("fork failed");
   if (pid == 0) {

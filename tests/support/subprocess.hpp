@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ struct SpawnOptions {
   std::optional<int> inherited_fd;
   bool without_close_range = false;
 };
+
+// Held while a thread borrows other effective IDs (they are the whole
+// process's) and while a child is forked, so that no child starts with them.
+std::mutex& identity_lock();
 
 // Runs `argv` to its end with exactly `env` as environment ("NAME=value"),
 // capturing both output streams.
